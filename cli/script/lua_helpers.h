@@ -1,0 +1,36 @@
+// Small Lua helpers shared by the compile stages and the QP file writer.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+struct lua_State;
+
+// Loads `text` as a chunk named `chunk_name` ("Main::Code" when empty) and dumps it.
+// On a load error with a string value prints "ERROR: " + the cleaned message and an
+// empty line, unless `quiet`. The stack is left empty of what this pushed.
+std::optional<std::string> CompileToChunk(lua_State* L, std::string_view text,
+                                          const std::string& chunk_name, bool strip,
+                                          bool quiet = false);
+
+// Dumps the function at `index` (two passes: the size first, then the bytes).
+// nullopt when the value is not a function or the dump fails.
+std::optional<std::string> DumpFunction(lua_State* L, int index, bool strip);
+
+// The text that print shows for the value at `index`.
+std::string ValueToText(lua_State* L, int index);
+
+// Removes `[string "` and `"]` from a Lua message, so that chunk names read as
+// Main::[a.lua]:3: instead of [string "Main::[a.lua]"]:3:.
+std::string CleanLuaMessage(std::string_view text);
+
+// Prints "ERROR: " + text, then an empty line.
+void PrintLuaError(std::string_view text);
+
+// A new Lua state whose allocations are limited to `limit` bytes (0: no limit); going
+// over the limit is an ordinary Lua memory error.
+lua_State* NewLimitedState(size_t limit);
+
+// Closes a state made by NewLimitedState and frees its bookkeeping.
+void CloseLimitedState(lua_State* L);

@@ -1,0 +1,30 @@
+// Console line output for the console programs.
+//
+// Every message is one line. Colours are console colour numbers 0..15 (foreground and
+// background); a number of 16 or more changes nothing. On POSIX the colours become ANSI
+// SGR codes, and only when standard output is a terminal and NO_COLOR is unset.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Sets the colours used for the following lines.
+void ConsoleSetColor(int foreground, int background);
+
+// Writes `text` as one line. Safe to call from several threads.
+void ConsoleWriteLine(std::string_view text);
+
+// Shorthand used by every stage of the compiler: colour 7 on 0, then the line.
+void ConsolePrint(std::string_view text);
+
+// Tests capture console lines: while a sink is installed, lines go to it instead of
+// standard output. Pass an empty function to remove it.
+void ConsoleSetSink(std::function<void(std::string_view)> sink);
+
+// Writes a line to standard error (start-up failures).
+void ConsoleWriteError(std::string_view text);
+
+}  // namespace platform

@@ -1,0 +1,62 @@
+// File-system services: paths, folders, whole-file reads and atomic writes.
+//
+// Paths are native ("/" separated). Every operation reports failure by its result; none
+// throws.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// The native separator and the conversion of user-written paths: "\" becomes "/".
+constexpr char kSeparator = '/';
+std::string NativePath(std::string path);
+
+bool IsDirectory(const std::string& path);
+bool IsFile(const std::string& path);  // exists and is not a folder
+bool PathExists(const std::string& path);
+bool MakeDirectory(const std::string& path);  // one level; true when it exists afterwards
+
+// Reads a whole file. nullopt when it cannot be opened or read (or is a folder).
+std::optional<std::string> ReadFile(const std::string& path);
+
+// Writes `data` to a temporary file in the same folder and renames it over `path`, so
+// readers see either the old or the new content, never a part. On failure the old file
+// is untouched and `error` (when given) says why.
+bool WriteFileAtomic(const std::string& path, const std::string& data,
+                     std::string* error = nullptr);
+
+// Creates an empty file when none exists. True when a file exists afterwards.
+bool CreateEmptyFile(const std::string& path);
+
+// Size in bytes, or -1 when the file does not exist.
+int64_t FileSize(const std::string& path);
+
+// Modification time in seconds, or -1.
+int64_t FileModifiedTime(const std::string& path);
+
+// The file part of a path (after the last separator).
+std::string FileName(const std::string& path);
+// The folder part of a path including its trailing separator; empty for a bare name.
+std::string FolderOf(const std::string& path);
+
+std::string CurrentDirectory();
+bool ChangeDirectory(const std::string& path);
+
+// The absolute, normalised form of a path ("." and ".." resolved lexically).
+std::string CanonicalPath(const std::string& path);
+
+// The folder holding the running program, with a trailing separator.
+std::string ProgramFolder();
+
+// The base folder for configuration: $AKQP_CONFIG_HOME when set and not empty, else
+// $XDG_CONFIG_HOME, else $HOME/.config. Always ends with a separator.
+std::string ConfigBaseFolder();
+
+// A private, newly made temporary folder (removed by RemoveTree). Empty on failure.
+std::string MakeTempFolder(const std::string& prefix);
+void RemoveTree(const std::string& path);
+
+}  // namespace platform

@@ -1,0 +1,56 @@
+// Support for end-to-end tests: run a built program, read its output lines, make
+// scratch folders and files.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// The build folder (binaries) and the source folder, from the test environment.
+std::string BuildDir();
+std::string SourceDir();
+
+struct RunResult {
+  int exit_code = -1;
+  bool timed_out = false;
+  std::string output;               // stdout and stderr as written
+  std::vector<std::string> lines;   // output split at LF
+};
+
+struct RunOptions {
+  std::string cwd;                          // empty: a fresh scratch folder is not made; ours
+  std::map<std::string, std::string> env;   // added to (or replacing) our environment
+  int timeout_ms = 30000;
+  bool merge_stderr = true;
+};
+
+// Runs `program` (a path, or a name inside BuildDir() when it has no "/").
+RunResult Run(const std::string& program, const std::vector<std::string>& args,
+              const RunOptions& options = {});
+
+// A scratch folder removed when the object goes away. It also holds a private settings
+// folder: Env() gives AKQP_CONFIG_HOME pointing there.
+class Scratch {
+ public:
+  Scratch();
+  ~Scratch();
+  const std::string& path() const { return path_; }
+  std::string Path(const std::string& name) const { return path_ + "/" + name; }
+  // Writes a file (folders made as needed) and gives its path.
+  std::string Write(const std::string& name, const std::string& content) const;
+  std::string Read(const std::string& name) const;
+  std::map<std::string, std::string> Env() const;
+  // Writes settings.cfg in the private settings folder before a run.
+  void WriteSettings(const std::string& content) const;
+
+ private:
+  std::string path_;
+};
+
+// Runs akqp-cli --lua <script> --out <out> with the scratch folder's settings.
+RunResult Compile(const Scratch& scratch, const std::string& script_path,
+                  const std::string& out_path, const std::vector<std::string>& extra = {});
+
+}  // namespace e2e
