@@ -81,10 +81,10 @@ std::optional<std::string> DumpFunction(lua_State* L, int index, bool strip) {
 
 std::optional<std::string> CompileToChunk(lua_State* L, std::string_view text,
                                           const std::string& chunk_name, bool strip,
-                                          bool quiet) {
+                                          bool quiet, const char* mode) {
   int top = lua_gettop(L);
   const std::string name = chunk_name.empty() ? "Main::Code" : chunk_name;
-  int status = luaL_loadbufferx(L, text.data(), text.size(), name.c_str(), "bt");
+  int status = luaL_loadbufferx(L, text.data(), text.size(), name.c_str(), mode);
   if (status != LUA_OK) {
     if (!quiet && lua_type(L, -1) == LUA_TSTRING) {
       size_t length = 0;

@@ -12,7 +12,7 @@ struct lua_State;
 // empty line, unless `quiet`. The stack is left empty of what this pushed.
 std::optional<std::string> CompileToChunk(lua_State* L, std::string_view text,
                                           const std::string& chunk_name, bool strip,
-                                          bool quiet = false);
+                                          bool quiet = false, const char* mode = "bt");
 
 // Dumps the function at `index` (two passes: the size first, then the bytes).
 // nullopt when the value is not a function or the dump fails.

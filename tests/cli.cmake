@@ -1,0 +1,2 @@
+akqp_test(cli_e2e_test ${CMAKE_CURRENT_LIST_DIR}/cli_e2e_test.cpp LIBS akqp_e2e_support)
+add_dependencies(cli_e2e_test akqp-cli)
