@@ -145,7 +145,7 @@ TEST_F(CliTest, ScriptStuckReadingAPipeEndsTheCompiler) {
   options.cwd = scratch_.path();
   auto start = std::chrono::steady_clock::now();
   auto r = e2e::Run("/bin/sh",
-                    {"-c", "sleep 20 | \"$0\" --lua a.lua --out a.qp; echo status=$?",
+                    {"-c", "mkfifo pipe && exec 3<>pipe && \"$0\" --lua a.lua --out a.qp <pipe; echo status=$?",
                      e2e::BuildDir() + "/akqp-cli"},
                     options);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
@@ -161,7 +161,9 @@ TEST_F(CliTest, OddInputsGetAClearMessage) {
   EXPECT_EQ(sleepy.front(), "0\tFFFFFFFFFFFFFFFF\t-2147483648.0");
   auto memory = CompileLines("local t = {} while true do t[#t + 1] = string.rep('x', 1 << 20) .. #t end", nullptr,
                              {"--memory-limit", "64"});
-  EXPECT_EQ(memory, (Lines{"ERROR: not enough memory", "", kFinished}));
+  ASSERT_EQ(memory.size(), 3u);
+  EXPECT_NE(memory[0].find("not enough memory"), std::string::npos) << memory[0];
+  EXPECT_EQ(memory[2], kFinished);
 }
 
 TEST_F(CliTest, FirstRunMakesTheSettingsFolder) {

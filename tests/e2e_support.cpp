@@ -12,12 +12,12 @@ namespace e2e {
 
 std::string BuildDir() {
   const char* dir = std::getenv("AKQP_BUILD_DIR");
-  return dir ? dir : "build";
+  return dir ? dir : AKQP_DEFAULT_BUILD_DIR;
 }
 
 std::string SourceDir() {
   const char* dir = std::getenv("AKQP_SOURCE_DIR");
-  return dir ? dir : ".";
+  return dir ? dir : AKQP_DEFAULT_SOURCE_DIR;
 }
 
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
