@@ -1,6 +1,7 @@
 // akqp-cli end to end: the command line, the script run and its closing lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "tests/e2e_support.h"
@@ -136,6 +137,23 @@ TEST_F(CliTest, ScriptsThatResistStoppingStillEnd) {
     ASSERT_FALSE(lines.empty()) << script;
     EXPECT_EQ(lines.back(), kFinished) << script;
   }
+}
+
+TEST_F(CliTest, MetamethodsRunByTheSectionWalkCannotHangOrCrashIt) {
+  const char* looping =
+      "local probe = setmetatable({}, {__index = function() while true do pcall(function() while true do end end) end end})\n"
+      "return { info = { name = 'm' }, structures = { S = setmetatable({}, probe) } }";
+  auto lines = CompileLines(looping);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[lines.size() - 3], "ERROR: a metamethod ran too long while the sections were checked");
+  EXPECT_EQ(lines.back(), kFinished);
+  const char* failing =
+      "local probe = setmetatable({}, {__index = function() error('probe failed') end})\n"
+      "return { info = { name = 'm' }, structures = { S = setmetatable({}, probe) } }";
+  lines = CompileLines(failing);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "ERROR: Main::[a.lua]:1: probe failed"), lines.end());
+  EXPECT_EQ(lines.back(), kFinished);
+  EXPECT_TRUE(scratch_.Read("a.qp").empty());
 }
 
 TEST_F(CliTest, ScriptStuckReadingAPipeEndsTheCompiler) {

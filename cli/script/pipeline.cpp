@@ -33,7 +33,7 @@ struct ScriptRun {
   std::string chunk_name;
   int result = 0;
   std::atomic<bool> stop{false};      // set at the time limit: the hook raises an error
-  std::atomic<int64_t> deadline{0};   // nonzero: the hook raises an error past this time
+  std::atomic<int64_t> budget{0};     // > 0: hook calls left; -1: spent; 0: no budget
   std::atomic<bool> finished{false};  // set by the script thread as its last act
   SleepCanceller sleep;
 };
@@ -44,6 +44,12 @@ int64_t NowMs() {
       .count();
 }
 
+// The count hook runs every kHookInterval Lua instructions.
+constexpr int kHookInterval = 1000;
+// Metamethods run by the section walk may spend this many hook calls (500 million
+// instructions, seconds of work) before they are stopped.
+constexpr int64_t kWalkHookBudget = 500000;
+
 // The key under which the run is reachable from the count hook.
 const char kRunKey = 0;
 
@@ -52,9 +58,20 @@ void StopHook(lua_State* L, lua_Debug*) {
   auto* run = static_cast<ScriptRun*>(lua_touserdata(L, -1));
   lua_pop(L, 1);
   if (run == nullptr) return;
-  int64_t deadline = run->deadline.load();
-  if (run->stop.load() || (deadline != 0 && NowMs() > deadline)) {
-    lua_pushliteral(L, "script stopped at the time limit");
+  // Once spent, the budget stays spent (-1), so a metamethod that catches the error
+  // with pcall is stopped again.
+  int64_t budget = run->budget.load();
+  bool spent = budget == 1 || budget < 0;
+  if (budget > 1) run->budget.store(budget - 1);
+  if (spent) run->budget.store(-1);
+  if (run->stop.load() || spent) {
+    // From now on the hook runs at every instruction, so a script that catches the error
+    // with pcall meets it again at the first instruction outside the pcall.
+    lua_sethook(L, StopHook, LUA_MASKCOUNT, 1);
+    if (spent)
+      lua_pushliteral(L, "a metamethod ran too long while the sections were checked");
+    else
+      lua_pushliteral(L, "script stopped at the time limit");
     lua_error(L);
   }
 }
@@ -146,7 +163,7 @@ int RunCompile(CompileArgs* args, const PipelineOptions& options) {
 
   lua_pushlightuserdata(L, run.get());
   lua_rawsetp(L, LUA_REGISTRYINDEX, &kRunKey);
-  lua_sethook(L, StopHook, LUA_MASKCOUNT, 1000);
+  lua_sethook(L, StopHook, LUA_MASKCOUNT, kHookInterval);
 
   std::thread script_thread(RunScript, run);
   while (!run->finished.load()) {
@@ -187,22 +204,27 @@ int RunCompile(CompileArgs* args, const PipelineOptions& options) {
   context.tables = &tables;
   context.warnings = settings::Lookup("compiler::warnings") != 0;
   // The walk reads metatables with lua_gettable, so a script's metamethods run here: they
-  // run protected and under a time limit of their own, so that none of them can crash or
-  // hang the compiler.
-  run->deadline.store(NowMs() + options.time_limit_ms);
+  // run protected and with a budget of Lua instructions (not of time, since assembling
+  // happens in the walk too), so that none of them can crash or hang the compiler.
+  run->budget.store(kWalkHookBudget);
   lua_pushcfunction(L, WalkSections);
   lua_insert(L, -2);
   lua_pushlightuserdata(L, &context);
-  if (lua_pcall(L, 2, 0, 0) != LUA_OK) {
+  bool walked = lua_pcall(L, 2, 0, 0) == LUA_OK;
+  if (!walked) {
+    // The walk stopped half-way: its tables are incomplete, so there is no output stage
+    // (its name check would only add a misleading line).
     PrintLuaError(CleanLuaMessage(ErrorText(L)));
     lua_settop(L, 0);
     args->success_flag = 0;
+    args->compile_flag = 0;
+    if (job) job->compile_flag_copy = 0;
   }
-  run->deadline.store(0);
+  run->budget.store(0);
   lua_sethook(L, nullptr, 0, 0);
 
   // Stage 4: the output file.
-  int result = job ? RunOutputStage(*job, tables, records) : 0;
+  int result = job && walked ? RunOutputStage(*job, tables, records) : 0;
   ReleaseMachineCode(tables);
   return Finish(job, L, result);
 }

@@ -154,12 +154,14 @@ void ProcessSections(SectionContext& ctx) {
     if (!IsTextValue(L, -2)) {
       Warn(ctx, "[WARNING] Non-string index detected in table, not supported by QP. Ignored.");
     } else {
-      std::string key = Text(L, -2);
+      // No C++ object may live across a checker: a script's metamethod that fails there
+      // unwinds to the protected call without running destructors.
+      const char* key = lua_tostring(L, -2);
       const Section* section = nullptr;
       for (const Section& s : kSections)
-        if (key == s.key) section = &s;
+        if (std::strcmp(key, s.key) == 0) section = &s;
       if (section == nullptr) {
-        Warn(ctx, "[WARNING] Unsupported field '" + key + "' ignored.");
+        Warn(ctx, "[WARNING] Unsupported field '" + std::string(key) + "' ignored.");
       } else {
         if (ctx.args && ctx.args->compile_flag) platform::ConsolePrint(section->progress);
         if (lua_type(L, -1) == LUA_TTABLE) section->check(ctx);

@@ -4,6 +4,7 @@
 // throws.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,8 +20,9 @@ bool IsFile(const std::string& path);  // exists and is not a folder
 bool PathExists(const std::string& path);
 bool MakeDirectory(const std::string& path);  // one level; true when it exists afterwards
 
-// Reads a whole file. nullopt when it cannot be opened or read (or is a folder).
-std::optional<std::string> ReadFile(const std::string& path);
+// Reads a whole file. nullopt when it cannot be opened or read, is a folder, or holds
+// more than `limit` bytes (a device or pipe that never ends is cut off there).
+std::optional<std::string> ReadFile(const std::string& path, size_t limit = SIZE_MAX);
 
 // Writes `data` to a temporary file in the same folder and renames it over `path`, so
 // readers see either the old or the new content, never a part. On failure the old file

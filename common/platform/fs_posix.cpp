@@ -41,7 +41,7 @@ bool MakeDirectory(const std::string& path) {
   return IsDirectory(path);
 }
 
-std::optional<std::string> ReadFile(const std::string& path) {
+std::optional<std::string> ReadFile(const std::string& path, size_t limit) {
   if (IsDirectory(path)) return std::nullopt;
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
@@ -55,6 +55,10 @@ std::optional<std::string> ReadFile(const std::string& path) {
       return std::nullopt;
     }
     if (n == 0) break;
+    if (static_cast<size_t>(n) > limit - data.size()) {
+      close(fd);
+      return std::nullopt;
+    }
     data.append(buffer, static_cast<size_t>(n));
   }
   close(fd);

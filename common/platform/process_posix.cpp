@@ -114,8 +114,8 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
 std::string FindProgram(const std::string& name, const std::string& folder) {
   if (!folder.empty()) {
     std::string beside = folder;
-    if (beside.back() != '/') beside += '/';
-    beside += name;
+    if (beside.back() != '/') beside.push_back('/');
+    beside.append(name);
     if (access(beside.c_str(), X_OK) == 0) return beside;
   }
   const char* path = std::getenv("PATH");
@@ -125,9 +125,11 @@ std::string FindProgram(const std::string& name, const std::string& folder) {
   while (start <= all.size()) {
     size_t end = all.find(':', start);
     if (end == std::string::npos) end = all.size();
-    std::string dir = all.substr(start, end - start);
-    if (dir.empty()) dir = ".";
-    std::string candidate = dir + "/" + name;
+    // An empty entry of PATH means the current folder.
+    std::string dir = end > start ? all.substr(start, end - start) : std::string(1, '.');
+    std::string candidate = dir;
+    candidate += '/';
+    candidate += name;
     struct stat st;
     if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
         access(candidate.c_str(), X_OK) == 0)

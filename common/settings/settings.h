@@ -19,6 +19,17 @@ void PrepareAtStartup();
 // Later in start-up: makes sure the product folder and akqp.cfg exist.
 void EnsureProductFolderAndConfig();
 
+// The same two steps for a given product folder (with its trailing separator); the two
+// calls above use ProductFolder(). Tests use these with a scratch folder.
+void PrepareInFolder(const std::string& product_folder);
+void EnsureFolderAndConfigIn(const std::string& product_folder);
+
+// The names of the settings files below the product folder.
+inline constexpr std::string_view kSettingsFileName = "settings.cfg";
+inline constexpr std::string_view kConfigFileName = "akqp.cfg";
+inline constexpr std::string_view kDefaultSyntaxFileName = "syntax/default.cfg";
+inline constexpr std::string_view kCustomSyntaxFileName = "syntax/custom.cfg";
+
 // The integer value of a key; a key that is not in the table reads as 0.
 int32_t Lookup(std::string_view key);
 

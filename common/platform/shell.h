@@ -1,0 +1,15 @@
+// The system command interpreter: a command line run as the user wrote it (qpmake's
+// "before" and "after" commands), with the interpreter's own quoting and expansion.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Runs `command` through the command interpreter (/bin/sh -c) in the current working
+// directory, with our standard input and output, and waits for it. The command's exit
+// status; -1 when the interpreter could not be started or the command was ended by a
+// signal.
+int RunShellCommand(const std::string& command);
+
+}  // namespace platform

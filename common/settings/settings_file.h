@@ -1,0 +1,102 @@
+// The reader and writer of the settings-file syntax: "[group]" headers, "key = value"
+// entries and ";" comments. akqp-cli keeps its settings in it and qpmake reads its
+// makefile with it, so both see a file the same way.
+//
+// A file is parsed into a list of lines. Each line keeps its raw text as well as its
+// parsed parts, because qpmake runs command lines exactly as they were written. Groups
+// and keys are found without regard to (ASCII) letter case; only the first group of a
+// name counts, and a group's entries run from its header to the next header. Entry lines
+// before the first header belong to no group.
+//
+// Writing changes the parsed lines in place; Close() rewrites the whole file (atomically)
+// only when something was written. Nothing here prints or throws.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace settings {
+
+enum class LineKind {
+  kGroup,    // "[name]": `name` is the text up to "]" (not trimmed)
+  kComment,  // ";text": `name` is the text after ";" less one blank right after it
+  kEntry,    // "key = value", or a line without "=" (key only, empty value)
+};
+
+struct Line {
+  LineKind kind = LineKind::kEntry;
+  std::string raw;    // the line as read without its line end; for a written line, its new text
+  std::string name;   // group name, comment text or entry key
+  std::string value;  // entry value, leading blanks removed (trailing ones go when read)
+};
+
+// The largest file that Open() accepts; anything bigger is treated as unreadable rather
+// than held whole in memory.
+constexpr size_t kMaxSettingsFileSize = 64u << 20;
+
+class SettingsFile {
+ public:
+  SettingsFile() = default;
+
+  // Reads and parses a file. False when it cannot be read (missing, a folder, too big);
+  // the object is then empty and Close() writes nothing.
+  bool Open(const std::string& path);
+  // Parses text that is already in memory (the path stays empty).
+  void Parse(std::string_view text);
+
+  // Rewrites the file when something was written since it was opened. True when there
+  // was nothing to write or the write succeeded. The object keeps its lines.
+  bool Close();
+
+  // The text that Close() writes: every line in order, ended by CR LF, with the UTF-8
+  // byte-order mark when the file was read with it.
+  std::string Serialize() const;
+
+  const std::vector<Line>& lines() const { return lines_; }
+  bool has_bom() const { return has_bom_; }
+  bool changed() const { return changed_; }
+  const std::string& path() const { return path_; }
+
+  bool HasGroup(std::string_view group) const;
+  // The entry lines of the first group of that name, in file order (comments left out).
+  std::vector<const Line*> Entries(std::string_view group) const;
+
+  // The value of the first entry of `key` in `group`, trailing blanks removed; nullopt
+  // when the group or the key is missing.
+  std::optional<std::string> Find(std::string_view group, std::string_view key) const;
+  std::string ReadText(std::string_view group, std::string_view key,
+                       std::string_view fallback) const;
+  // An optional sign and decimal digits at the start of the value; anything else reads as
+  // 0, a missing key as `fallback`. Values beyond the 32-bit range are clamped.
+  int32_t ReadInt(std::string_view group, std::string_view key, int32_t fallback) const;
+
+  // Sets a key: in place (the key takes the writer's letter case) when the group holds
+  // it, else as a new entry at the end of the group; a missing group is added at the end.
+  void WriteText(std::string_view group, std::string_view key, std::string_view value);
+  void WriteInt(std::string_view group, std::string_view key, int32_t value);
+
+ private:
+  // Index of the first header of `group`, or npos.
+  size_t FindGroup(std::string_view group) const;
+  // One past the last line of the group that starts at `header`.
+  size_t GroupEnd(size_t header) const;
+
+  std::string path_;
+  std::vector<Line> lines_;
+  bool has_bom_ = false;
+  bool changed_ = false;
+};
+
+// Helpers shared with the makefile reader.
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+// Removes spaces and tabs at both ends.
+std::string_view TrimBlanks(std::string_view text);
+// An optional sign and decimal digits at the start of `text`, clamped to 32 bits; 0 when
+// it does not start with a number.
+int32_t ParseLeadingInt(std::string_view text);
+
+}  // namespace settings
