@@ -1,0 +1,225 @@
+#include "cli/assembler/assembler.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <vector>
+
+#include "cli/assembler/fasm_report.h"
+#include "common/platform/fs.h"
+#include "common/platform/process.h"
+#include "common/platform/signal_cleanup.h"
+
+namespace {
+
+std::string g_program;  // set once at start-up
+AssemblerLimits g_limits;
+
+// Owns one assembly's temporary folder for the length of the call. If the process is
+// ended by a signal meanwhile, the folder and its two files are removed on the way out.
+class TempFolder {
+ public:
+  TempFolder() {
+    path_ = platform::MakeTempFolder("akqp-asm");
+    if (!path_.empty())
+      platform::SetSignalCleanupPaths({Source(), Output(), path_});
+  }
+  ~TempFolder() {
+    if (path_.empty()) return;
+    platform::ClearSignalCleanupPaths();
+    platform::RemoveTree(path_);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::string& path() const { return path_; }
+  std::string Source() const { return path_ + "/src.asm"; }
+  std::string Output() const { return path_ + "/out.bin"; }
+
+ private:
+  std::string path_;
+};
+
+void Fail(AssemblerError* error, int32_t code, const std::string& what, int32_t line = 0) {
+  if (error == nullptr) return;
+  error->code = code;
+  error->message = AssemblerMessage(code);
+  if (!what.empty()) {
+    if (!error->message.empty()) error->message += " ";
+    error->message += what;
+  }
+  error->line = line;
+}
+
+std::string Size(size_t bytes) {
+  if (bytes % (1u << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+  return std::to_string(bytes) + " bytes";
+}
+
+std::string Duration(int ms) {
+  if (ms % 1000 == 0) return std::to_string(ms / 1000) + " seconds";
+  return std::to_string(ms) + " ms";
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Written in place (not through a temporary name), so that the signal clean-up knows
+// every file the folder can hold.
+bool WriteSource(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  out.close();
+  return !out.fail();
+}
+
+std::unique_ptr<platform::CodeBlock> AssembleIn(const TempFolder& folder,
+                                                const std::string& text, size_t* length,
+                                                AssemblerError* error) {
+  const AssemblerLimits limits = g_limits;
+  const std::string source = folder.Source();
+  const std::string output = folder.Output();
+  if (!WriteSource(source, text)) {
+    Fail(error, -8, "The source could not be written to a temporary file.");
+    return nullptr;
+  }
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::milliseconds(limits.total_timeout_ms);
+  for (size_t kib = limits.first_block_kib;; kib += limits.block_step_kib) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      Fail(error, -6, "The assembler did not finish within " + Duration(limits.total_timeout_ms) + ".");
+      return nullptr;
+    }
+    platform::ProcessOptions options;
+    options.timeout_ms = static_cast<int>(std::min<int64_t>(left.count(), limits.run_timeout_ms));
+    options.output_limit = 4u << 20;
+    // Sources and includes named by a relative path are found from the current folder,
+    // as for the assembler's library form; only the two files live in the temporary one.
+    platform::ProcessResult run = platform::RunProcess(
+        {g_program, "-m", std::to_string(kib), "-p", "100", source, output}, options);
+    // 127 without a word: the child could not run the program (it vanished, say).
+    if (!run.started || (run.exit_code == 127 && run.output.empty())) {
+      Fail(error, 2, "The assembler program '" + g_program + "' could not be started.");
+      return nullptr;
+    }
+    if (run.timed_out) {
+      int limit = options.timeout_ms == limits.run_timeout_ms ? limits.run_timeout_ms
+                                                               : limits.total_timeout_ms;
+      Fail(error, -6, "The assembler did not finish within " + Duration(limit) + ".");
+      return nullptr;
+    }
+    if (run.exit_code != 0) {
+      FasmReport report = ParseFasmReport(run.output, source, text);
+      if (!report.has_error) {
+        Fail(error, 2,
+             run.exit_code < 0 ? "The assembler program was stopped."
+                               : "The assembler ended without a readable report.");
+        return nullptr;
+      }
+      int32_t code = FasmErrorCode(report.error_text);
+      if (code == -2) {
+        if (kib + limits.block_step_kib > limits.max_block_kib) {
+          Fail(error, -2, "The assembler needed more than " + Size(limits.max_block_kib << 10) + ".");
+          return nullptr;
+        }
+        continue;
+      }
+      if (code == 0) {
+        Fail(error, 2, "The assembler reported: " + report.error_text + ".",
+             report.has_line ? report.line : 0);
+        return nullptr;
+      }
+      error->code = code;
+      error->message = AssemblerMessage(code);
+      error->line = report.has_line ? report.line : 0;
+      return nullptr;
+    }
+    int64_t size = platform::FileSize(output);
+    if (size < 0) {
+      Fail(error, -8, "The assembler wrote no output file.");
+      return nullptr;
+    }
+    if (size == 0) {
+      Fail(error, -6, "The text assembled to zero bytes.");
+      return nullptr;
+    }
+    if (static_cast<uint64_t>(size) > limits.max_output) {
+      Fail(error, -7, "The machine code is larger than " + Size(limits.max_output) + ".");
+      return nullptr;
+    }
+    std::optional<std::string> bytes = platform::ReadFile(output);
+    if (!bytes || bytes->size() != static_cast<size_t>(size)) {
+      Fail(error, -8, "The assembler's output could not be read.");
+      return nullptr;
+    }
+    std::unique_ptr<platform::CodeBlock> block = platform::CodeBlock::Commit(bytes->size());
+    if (!block) {
+      Fail(error, -2, "No block for the machine code could be committed.");
+      return nullptr;
+    }
+    std::memcpy(block->data(), bytes->data(), bytes->size());
+    *length = bytes->size();
+    return block;
+  }
+}
+
+}  // namespace
+
+bool InitialiseAssembler() {
+  std::string program;
+  const char* own = std::getenv("AKQP_FASM");
+  if (own != nullptr && *own != '\0') {
+    program = own;
+  } else {
+    program = platform::FindProgram("fasm", platform::ProgramFolder());
+  }
+  if (program.empty()) return false;
+  // The check is a real assembly: one instruction must give its one byte.
+  std::string previous = g_program;
+  g_program = program;
+  size_t length = 0;
+  AssemblerError error;
+  std::unique_ptr<platform::CodeBlock> block = Assemble("use32\nnop\n", &length, &error);
+  if (!block || length != 1 || block->data()[0] != 0x90) {
+    g_program = previous;
+    return false;
+  }
+  return true;
+}
+
+const std::string& AssemblerProgram() {
+  return g_program;
+}
+
+std::unique_ptr<platform::CodeBlock> Assemble(const std::string& text, size_t* length,
+                                              AssemblerError* error) {
+  AssemblerError ignored;
+  if (error == nullptr) error = &ignored;
+  size_t ignored_length = 0;
+  if (length == nullptr) length = &ignored_length;
+  if (g_program.empty()) {
+    Fail(error, 2, "The assembler is not initialised.");
+    return nullptr;
+  }
+  // The text is a NUL-ended string: whatever follows an embedded NUL is not part of it.
+  std::string source(text.c_str());
+  TempFolder folder;
+  if (folder.path().empty()) {
+    Fail(error, -8, "No temporary folder could be made for the source.");
+    return nullptr;
+  }
+  return AssembleIn(folder, source, length, error);
+}
+
+void ReleaseMachineCode(std::unique_ptr<platform::CodeBlock> block) {
+  block.reset();
+}
+
+void SetAssemblerLimits(const AssemblerLimits& limits) {
+  g_limits = limits;
+}
+
+AssemblerLimits GetAssemblerLimits() {
+  return g_limits;
+}

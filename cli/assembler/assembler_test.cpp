@@ -1,0 +1,194 @@
+#include "cli/assembler/assembler.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "common/platform/fs.h"
+#include "common/platform/process.h"
+
+namespace {
+
+// Every test runs with its own TMPDIR, so that leftovers of the module are visible.
+class AssemblerTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    BuildAssemblerMessageTable();
+    const char* tmp = std::getenv("TMPDIR");
+    old_tmp_ = tmp ? tmp : "";
+    had_tmp_ = tmp != nullptr;
+    tmp_ = platform::MakeTempFolder("akqp-asm-test");
+    ASSERT_FALSE(tmp_.empty());
+    setenv("TMPDIR", tmp_.c_str(), 1);
+    ASSERT_TRUE(InitialiseAssembler());
+    SetAssemblerLimits(AssemblerLimits());
+  }
+  void TearDown() override {
+    SetAssemblerLimits(AssemblerLimits());
+    EXPECT_TRUE(std::filesystem::is_empty(tmp_)) << "temporary files left behind";
+    if (had_tmp_)
+      setenv("TMPDIR", old_tmp_.c_str(), 1);
+    else
+      unsetenv("TMPDIR");
+    platform::RemoveTree(tmp_);
+  }
+
+  // What fasm itself writes for `text`.
+  std::string FasmOutput(const std::string& text) {
+    std::string folder = platform::MakeTempFolder("akqp-fasm-direct");
+    platform::WriteFileAtomic(folder + "/a.asm", text);
+    platform::RunProcess({AssemblerProgram(), folder + "/a.asm", folder + "/a.bin"}, {});
+    std::string bytes = platform::ReadFile(folder + "/a.bin").value_or("");
+    platform::RemoveTree(folder);
+    return bytes;
+  }
+
+  std::string tmp_;
+  std::string old_tmp_;
+  bool had_tmp_ = false;
+};
+
+std::string Bytes(const std::unique_ptr<platform::CodeBlock>& block, size_t length) {
+  return std::string(reinterpret_cast<const char*>(block->data()), length);
+}
+
+TEST_F(AssemblerTest, MachineCodeIsWhatTheAssemblerWrites) {
+  const std::string text =
+      "use32\n"
+      "  push ebp\n  mov ebp, esp\n  mov eax, [ebp+8]\n"
+      "  lea eax, [eax*4+eax+7]\n  pop ebp\n  ret 4\n"
+      "text_name: db 'name', 0\n  dd text_name\n";
+  size_t length = 0;
+  AssemblerError error;
+  std::unique_ptr<platform::CodeBlock> block = Assemble(text, &length, &error);
+  ASSERT_TRUE(block) << error.message;
+  EXPECT_EQ(length, block->size());
+  EXPECT_EQ(Bytes(block, length), FasmOutput(text));
+  ReleaseMachineCode(std::move(block));
+}
+
+TEST_F(AssemblerTest, ErrorsInTheTextCarryCodeMessageAndLine) {
+  struct Case {
+    const char* text;
+    int32_t code;
+    int32_t line;
+  } cases[] = {
+      {"use32\nnop\nlea eax, 5\nret\n", -109, 3},
+      {"use32\rnop\rlea eax, 5\rret\r", -109, 3},
+      {"use32\nmov eax, qq\n", -122, 2},
+      {"use32\nmov eax, bl\n", -112, 2},
+      {"use32\nnop\nnop\nmov [eax], 1\n", -111, 4},
+      {"use32\nx:\nx:\n", -127, 3},
+      {"use32\nmovv eax\n", -108, 2},
+      {"use32\ndb 'abc\n", -128, 2},
+      {"use32\nassert 0\n", -141, 2},
+      {"use32\nerr\n", -140, 2},
+      {"use32\nmacro m a { nop }\nm a, b\n", -104, 3},
+      // Inside a macro: the line that calls it.
+      {"use32\nmacro m x {\n nop\n mov eax, x\n}\nnop\nm [ebx+\nret\n", -118, 7},
+      // A missing include: the include line.
+      {"use32\nnop\ninclude 'akqp-no-such-file.inc'\n", -101, 3},
+  };
+  for (const Case& c : cases) {
+    size_t length = 77;
+    AssemblerError error;
+    EXPECT_FALSE(Assemble(c.text, &length, &error)) << c.text;
+    EXPECT_EQ(error.code, c.code) << c.text;
+    EXPECT_EQ(error.message, AssemblerMessage(c.code)) << c.text;
+    EXPECT_EQ(error.line, c.line) << c.text;
+    EXPECT_EQ(length, 77u);
+  }
+}
+
+TEST_F(AssemblerTest, TextNeedingMoreThanTheFirstBlockAssembles) {
+  size_t length = 0;
+  AssemblerError error;
+  std::unique_ptr<platform::CodeBlock> block =
+      Assemble("use32\ntimes 2000000 db 0x90\nret\n", &length, &error);
+  ASSERT_TRUE(block) << error.message;
+  EXPECT_EQ(length, 2000001u);
+  EXPECT_EQ(block->data()[1999999], 0x90);
+  EXPECT_EQ(block->data()[2000000], 0xC3);
+}
+
+TEST_F(AssemblerTest, FailuresOutsideTheTextAreReportedTruthfully) {
+  AssemblerError error;
+  size_t length = 0;
+  // An earlier error must not show through a later failure of another kind.
+  EXPECT_FALSE(Assemble("use32\nlea eax, 5\n", &length, &error));
+  EXPECT_EQ(error.code, -109);
+
+  EXPECT_FALSE(Assemble("use32\n", &length, &error));
+  EXPECT_EQ(error.code, -6);
+  EXPECT_EQ(error.message, "Cannot generate code. The text assembled to zero bytes.");
+  EXPECT_EQ(error.line, 0);
+
+  AssemblerLimits limits;
+  limits.max_output = 1000;
+  SetAssemblerLimits(limits);
+  EXPECT_FALSE(Assemble("use32\ntimes 2000 nop\n", &length, &error));
+  EXPECT_EQ(error.code, -7);
+  EXPECT_EQ(error.message, "Format limitations exceeded. The machine code is larger than 1000 bytes.");
+
+  limits = AssemblerLimits();
+  limits.max_block_kib = 2048;
+  SetAssemblerLimits(limits);
+  EXPECT_FALSE(Assemble("use32\ntimes 4000000 nop\n", &length, &error));
+  EXPECT_EQ(error.code, -2);
+  EXPECT_EQ(error.message, "Out of memory. The assembler needed more than 2 MiB.");
+}
+
+TEST_F(AssemblerTest, RunawayTextIsStoppedAtTheTimeLimit) {
+  AssemblerLimits limits;
+  limits.first_block_kib = 256 * 1024;
+  limits.run_timeout_ms = 300;
+  SetAssemblerLimits(limits);
+  AssemblerError error;
+  size_t length = 0;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(Assemble("use32\ntimes 200000000 nop\n", &length, &error));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(error.code, -6);
+  EXPECT_EQ(error.message, "Cannot generate code. The assembler did not finish within 300 ms.");
+}
+
+TEST_F(AssemblerTest, TextEndsAtItsFirstNulByte) {
+  size_t length = 0;
+  AssemblerError error;
+  std::string text("use32\nnop\n\0mov eax, qq\n", 23);
+  std::unique_ptr<platform::CodeBlock> block = Assemble(text, &length, &error);
+  ASSERT_TRUE(block) << error.message;
+  EXPECT_EQ(length, 1u);
+}
+
+TEST_F(AssemblerTest, InitialisationNeedsAWorkingAssembler) {
+  setenv("AKQP_FASM", "/nonexistent/fasm", 1);
+  EXPECT_FALSE(InitialiseAssembler());
+  setenv("AKQP_FASM", "/bin/true", 1);
+  EXPECT_FALSE(InitialiseAssembler());
+  unsetenv("AKQP_FASM");
+  // A failed attempt keeps the assembler found before.
+  size_t length = 0;
+  EXPECT_TRUE(Assemble("use32\nnop\n", &length, nullptr));
+  EXPECT_TRUE(InitialiseAssembler());
+}
+
+TEST_F(AssemblerTest, AssemblerThatVanishesIsReported) {
+  std::string folder = platform::MakeTempFolder("akqp-fasm-copy");
+  std::filesystem::copy_file(AssemblerProgram(), folder + "/fasm");
+  setenv("AKQP_FASM", (folder + "/fasm").c_str(), 1);
+  ASSERT_TRUE(InitialiseAssembler());
+  unsetenv("AKQP_FASM");
+  platform::RemoveTree(folder);
+  AssemblerError error;
+  size_t length = 0;
+  EXPECT_FALSE(Assemble("use32\nnop\n", &length, &error));
+  EXPECT_EQ(error.code, 2);
+  EXPECT_EQ(error.message, "An error occurred. The assembler program '" + folder + "/fasm' could not be started.");
+  EXPECT_TRUE(InitialiseAssembler());
+}
+
+}  // namespace

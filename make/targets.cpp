@@ -1,0 +1,40 @@
+#include "make/targets.h"
+
+#include <cstdlib>
+
+#include "common/platform/fs.h"
+#include "common/platform/process.h"
+
+namespace qpmake {
+
+std::vector<std::string> OutputFolders(const std::string& output) {
+  std::vector<std::string> folders;
+  std::string folder = platform::FolderOf(output);
+  for (size_t pos = folder.find('/'); pos != std::string::npos; pos = folder.find('/', pos + 1))
+    folders.push_back(folder.substr(0, pos + 1));
+  return folders;
+}
+
+bool MakeOutputFolders(const std::string& output) {
+  for (const std::string& folder : OutputFolders(output))
+    if (!platform::IsDirectory(folder) && !platform::MakeDirectory(folder)) return false;
+  return true;
+}
+
+std::string FindCompiler() {
+  const char* chosen = std::getenv("AKQP_CLI");
+  if (chosen && *chosen) return chosen;
+  return platform::FindProgram("akqp-cli", platform::ProgramFolder());
+}
+
+std::vector<std::string> CompilerArguments(const std::string& compiler, const Target& target,
+                                           const std::string& verify_file) {
+  std::vector<std::string> argv = {compiler, "--lua", target.input, "--out", target.output};
+  if (!verify_file.empty()) {
+    argv.push_back("--verify");
+    argv.push_back(verify_file);
+  }
+  return argv;
+}
+
+}  // namespace qpmake
