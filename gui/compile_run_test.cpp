@@ -1,0 +1,157 @@
+#include "gui/compile_run.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "common/platform/fs.h"
+
+namespace gui {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+// A scratch folder with stand-in compilers written as shell scripts.
+class CompileRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = platform::MakeTempFolder("akqp-run-test");
+    ASSERT_FALSE(folder_.empty());
+  }
+  void TearDown() override { platform::RemoveTree(folder_); }
+
+  std::string Script(const std::string& name, const std::string& body) {
+    std::string path = folder_ + "/" + name;
+    EXPECT_TRUE(platform::WriteFileAtomic(path, "#!/bin/sh\n" + body));
+    EXPECT_EQ(std::system(("chmod +x '" + path + "'").c_str()), 0);
+    return path;
+  }
+
+  // Takes lines until the run has finished (or five seconds have passed).
+  static std::vector<std::string> Collect(CompileRun& run, bool* finished) {
+    std::vector<std::string> all;
+    auto deadline = steady_clock::now() + std::chrono::seconds(5);
+    *finished = false;
+    while (steady_clock::now() < deadline) {
+      for (std::string& line : run.TakeLines(finished)) all.push_back(std::move(line));
+      if (*finished) break;
+      std::this_thread::sleep_for(milliseconds(5));
+    }
+    return all;
+  }
+
+  std::string folder_;
+};
+
+TEST_F(CompileRunTest, PassesInputAndOutputAsSeparateArguments) {
+  // Spaces and quotes in paths stay inside their argument: no shell is involved.
+  std::string cli = Script("cli", "for a in \"$@\"; do echo \"[$a]\"; done\n");
+  CompileRun run(cli, "/a b/it's.lua", "/c $d/out.qp", folder_, nullptr);
+  bool finished = false;
+  std::vector<std::string> lines = Collect(run, &finished);
+  EXPECT_TRUE(finished);
+  EXPECT_EQ(lines, (std::vector<std::string>{"[--lua]", "[/a b/it's.lua]", "[--out]",
+                                             "[/c $d/out.qp]"}));
+}
+
+TEST_F(CompileRunTest, DeliversLinesInOrderAsTheyArrive) {
+  std::string gate = folder_ + "/gate";
+  // The second line comes only after the test has seen the first.
+  std::string cli = Script("cli",
+                           "echo first\n"
+                           "while [ ! -e '" + gate + "' ]; do sleep 0.01; done\n"
+                           "printf 'second\\r\\nthird'\n");
+  std::atomic<int> wakes{0};
+  CompileRun run(cli, "in.lua", "out.qp", folder_, [&] { ++wakes; });
+  std::vector<std::string> seen;
+  bool finished = false;
+  auto deadline = steady_clock::now() + std::chrono::seconds(5);
+  while (seen.empty() && steady_clock::now() < deadline) {
+    seen = run.TakeLines(&finished);
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  EXPECT_EQ(seen, std::vector<std::string>{"first"});
+  EXPECT_FALSE(finished);
+  EXPECT_GE(wakes.load(), 1);
+  ASSERT_TRUE(platform::CreateEmptyFile(gate));
+  std::vector<std::string> rest = Collect(run, &finished);
+  EXPECT_TRUE(finished);
+  EXPECT_EQ(rest, (std::vector<std::string>{"second", "third"}));
+}
+
+TEST_F(CompileRunTest, RunsInTheGivenFolder) {
+  std::string cli = Script("cli", "pwd\n");
+  CompileRun run(cli, "in.lua", "out.qp", folder_, nullptr);
+  bool finished = false;
+  std::vector<std::string> lines = Collect(run, &finished);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(platform::CanonicalPath(lines[0]), platform::CanonicalPath(folder_));
+}
+
+TEST_F(CompileRunTest, ACompilerThatCannotStartEndsTheRunWithOneLine) {
+  for (const std::string& cli : {std::string(), folder_ + "/no-such-compiler"}) {
+    CompileRun run(cli, "in.lua", "out.qp", folder_, nullptr);
+    bool finished = false;
+    std::vector<std::string> lines = Collect(run, &finished);
+    EXPECT_TRUE(finished);
+    ASSERT_EQ(lines.size(), 1u) << cli;
+    EXPECT_NE(lines[0].find("could not be started"), std::string::npos);
+  }
+  // A compiler that runs but prints nothing is no failure to start.
+  CompileRun quiet(Script("quiet", "exit 1\n"), "in.lua", "out.qp", folder_, nullptr);
+  bool finished = false;
+  EXPECT_TRUE(Collect(quiet, &finished).empty());
+  EXPECT_TRUE(finished);
+}
+
+TEST_F(CompileRunTest, WakesOncePerBatchHoweverManyLines) {
+  std::string cli = Script("cli", "i=0; while [ $i -lt 2000 ]; do echo line$i; i=$((i+1)); done\n");
+  std::atomic<int> wakes{0};
+  CompileRun run(cli, "in.lua", "out.qp", folder_, [&] { ++wakes; });
+  // Nothing is taken for a while: the lines pile up behind a single wake-up.
+  std::this_thread::sleep_for(milliseconds(300));
+  EXPECT_EQ(wakes.load(), 1);
+  bool finished = false;
+  std::vector<std::string> lines = Collect(run, &finished);
+  ASSERT_EQ(lines.size(), 2000u);
+  EXPECT_EQ(lines.front(), "line0");
+  EXPECT_EQ(lines.back(), "line1999");
+}
+
+TEST_F(CompileRunTest, AbandoningNeverWaitsAndSilencesTheRun) {
+  std::string done = folder_ + "/done";
+  std::string cli = Script("cli", "echo start\nsleep 1\necho late\ntouch '" + done + "'\n");
+  std::atomic<int> wakes{0};
+  auto run = std::make_unique<CompileRun>(cli, "in.lua", "out.qp", folder_, [&] { ++wakes; });
+  auto start = steady_clock::now();
+  while (wakes.load() == 0 && steady_clock::now() - start < std::chrono::seconds(5)) {
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  ASSERT_EQ(wakes.load(), 1);
+  auto before = steady_clock::now();
+  run.reset();  // the window closes while the compiler still works
+  EXPECT_LT(steady_clock::now() - before, milliseconds(200));
+  // The compiler is left to finish its work; nobody hears about its later lines.
+  auto deadline = steady_clock::now() + std::chrono::seconds(5);
+  while (!platform::IsFile(done) && steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  EXPECT_TRUE(platform::IsFile(done));
+  std::this_thread::sleep_for(milliseconds(50));
+  EXPECT_EQ(wakes.load(), 1);
+}
+
+TEST_F(CompileRunTest, FindsTheCompilerBesideTheProgram) {
+  if (const char* own = std::getenv("AKQP_CLI"); own && *own) GTEST_SKIP() << "AKQP_CLI is set";
+  std::string cli = Script("akqp-cli", "exit 0\n");
+  EXPECT_EQ(FindCompiler(folder_ + "/"), cli);
+  EXPECT_EQ(CompilerArguments("c", "i", "o"),
+            (std::vector<std::string>{"c", "--lua", "i", "--out", "o"}));
+}
+
+}  // namespace
+}  // namespace gui

@@ -1,0 +1,41 @@
+#include "gui/desktop_open.h"
+
+#include <cstdlib>
+
+#include "common/platform/launch.h"
+#include "gui/path_rules.h"
+
+namespace gui {
+namespace {
+
+bool Open(const std::string& opener, const std::string& target, std::string* error) {
+  return platform::StartDetached({opener, target}, std::string(), error);
+}
+
+}  // namespace
+
+std::string DesktopOpener() {
+  const char* own = std::getenv("AKQP_OPENER");
+  if (own && *own) return own;
+  return "xdg-open";
+}
+
+std::string HelpPagePath(const std::string& program_folder) {
+  std::string folder = program_folder;
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  return folder + "help/akqp.html";
+}
+
+bool OpenOutputFolder(const std::string& output, const std::string& opener,
+                      std::string* error) {
+  if (output.empty()) return false;
+  const std::string folder = FolderPart(output);
+  return Open(opener, folder.empty() ? CanonicalChoice(".") : folder, error);
+}
+
+bool OpenHelpPage(const std::string& program_folder, const std::string& opener,
+                  std::string* error) {
+  return Open(opener, HelpPagePath(program_folder), error);
+}
+
+}  // namespace gui

@@ -1,0 +1,87 @@
+// The main window: the logo, the about text, the two path fields with their browse
+// buttons and the link toggle, "Compile" and "Help". It owns the compilation logs.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gui/log_window.h"
+
+class Fl_Box;
+class Fl_Button;
+class Fl_Double_Window;
+class Fl_Output;
+class Fl_RGB_Image;
+class Fl_Toggle_Button;
+class Fl_Widget;
+
+namespace gui {
+
+struct MainOptions {
+  std::string program_folder;  // where akqp lives; the compiler runs there
+  std::string log_to;          // not empty: every shown log line is appended to this file
+};
+
+class MainWindow {
+ public:
+  explicit MainWindow(const MainOptions& options);
+  // Closes every compilation log (their running compilers are left to finish).
+  ~MainWindow();
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  // False when the log file named by --log-to could not be opened.
+  bool log_file_ok() const { return log_file_ok_; }
+
+  // Fills the fields from the command line: with an input alone, the link toggle is
+  // pressed so that the output follows the input.
+  void SetStartPaths(const std::string& input, const std::string& output);
+  void Show();
+  bool quit() const { return quit_; }
+  // Moves waiting compiler lines into the log windows.
+  void PollRuns();
+
+ private:
+  void Link();
+  void Validate();
+  void Compile();
+  void CloseLog(CompilationLog* log);
+  void Echo(const std::string& line);
+
+  static void OnClose(Fl_Widget*, void* self);
+  static void OnBrowseLua(Fl_Widget*, void* self);
+  static void OnBrowseQp(Fl_Widget*, void* self);
+  static void OnLinkToggle(Fl_Widget*, void* self);
+  static void OnCompile(Fl_Widget*, void* self);
+  static void OnHelp(Fl_Widget*, void* self);
+  static void OnWake(void* self);
+
+  MainOptions options_;
+  LogContext log_context_;
+  std::ofstream log_file_;
+  bool log_file_ok_ = true;
+  bool quit_ = false;
+
+  Fl_Double_Window* window_ = nullptr;
+  // The decoded pictures; FLTK's images point into these pixels.
+  std::vector<uint8_t> logo_pixels_;
+  std::vector<uint8_t> link_pixels_;
+  std::unique_ptr<Fl_RGB_Image> logo_image_;
+  std::unique_ptr<Fl_RGB_Image> link_image_;
+  Fl_Box* logo_ = nullptr;
+  Fl_Box* about_ = nullptr;
+  Fl_Toggle_Button* link_ = nullptr;
+  Fl_Button* browse_lua_ = nullptr;
+  Fl_Button* browse_qp_ = nullptr;
+  Fl_Button* compile_ = nullptr;
+  Fl_Button* help_ = nullptr;
+  Fl_Output* input_field_ = nullptr;
+  Fl_Output* output_field_ = nullptr;
+
+  std::vector<std::unique_ptr<CompilationLog>> logs_;  // in the order of creation
+};
+
+}  // namespace gui
