@@ -54,6 +54,7 @@ int Fail(const std::string& message) {
 }
 
 int Run(int argc, char** argv) {
+  platform::ReportFileSizeLimitAsError();
   BuildAssemblerMessageTable();
   settings::PrepareAtStartup();
   if (!InitialiseAssembler()) {

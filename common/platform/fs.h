@@ -57,6 +57,10 @@ std::string ProgramFolder();
 // $XDG_CONFIG_HOME, else $HOME/.config. Always ends with a separator.
 std::string ConfigBaseFolder();
 
+// From now on a write past the process's file-size limit fails with an error that the
+// writer reports, instead of ending the process.
+void ReportFileSizeLimitAsError();
+
 // A private, newly made temporary folder (removed by RemoveTree). Empty on failure.
 std::string MakeTempFolder(const std::string& prefix);
 void RemoveTree(const std::string& path);

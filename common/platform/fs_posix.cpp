@@ -1,6 +1,7 @@
 #include "common/platform/fs.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -181,6 +182,10 @@ std::string ConfigBaseFolder() {
   // No way to find a home: the root of the file system, as the original falls back to
   // the root of the current drive.
   return "/";
+}
+
+void ReportFileSizeLimitAsError() {
+  signal(SIGXFSZ, SIG_IGN);
 }
 
 std::string MakeTempFolder(const std::string& prefix) {
