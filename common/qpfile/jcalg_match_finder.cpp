@@ -1,0 +1,106 @@
+#include "common/qpfile/jcalg_match_finder.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace jcalg::detail {
+namespace {
+
+constexpr uint32_t kNone = 0xFFFFFFFFu;  // inputs stay below 4 GiB, so no position has it
+
+// Length of the common prefix of `a` and `b`, from `len` known equal up to `limit`.
+uint32_t Extend(const uint8_t* a, const uint8_t* b, uint32_t len, uint32_t limit) {
+  while (len + 8 <= limit) {
+    uint64_t x, y;
+    std::memcpy(&x, a + len, 8);
+    std::memcpy(&y, b + len, 8);
+    if (x != y) return len + static_cast<uint32_t>(__builtin_ctzll(x ^ y) / 8);
+    len += 8;
+  }
+  while (len < limit && a[len] == b[len]) ++len;
+  return len;
+}
+
+}  // namespace
+
+MatchFinder::MatchFinder(const uint8_t* data, size_t size, uint32_t window,
+                         uint32_t nice_length, uint32_t depth)
+    : data_(data),
+      size_(size),
+      window_(window),
+      nice_length_(std::max<uint32_t>(nice_length, 2)),
+      depth_(std::max<uint32_t>(depth, 1)),
+      cycle_(size_t{window} + 1),
+      tree_(2 * std::min<size_t>(cycle_, size + 1), kNone) {
+  // A tree never needs more slots than there are positions, nor the head table more
+  // entries than about one per position: small inputs hash the byte pair into fewer
+  // trees (a tree may then hold suffixes of different pairs, which the walk handles,
+  // since it compares whole suffixes).
+  cycle_ = std::min<size_t>(cycle_, size + 1);
+  head_bits_ = 8;
+  while (head_bits_ < 16 && (size_t{1} << head_bits_) < size) ++head_bits_;
+  head_.assign(size_t{1} << head_bits_, kNone);
+}
+
+size_t MatchFinder::FindAndInsert(size_t pos, std::vector<Match>* out,
+                                  std::vector<Match>* others) {
+  return Walk(pos, out, others);
+}
+
+void MatchFinder::Insert(size_t pos) { Walk(pos, nullptr, nullptr); }
+
+size_t MatchFinder::Walk(size_t pos, std::vector<Match>* out, std::vector<Match>* others) {
+  if (size_ - pos < 2) return 0;
+  const uint32_t max_len = static_cast<uint32_t>(std::min<size_t>(size_ - pos, nice_length_));
+  const uint8_t* cur_bytes = data_ + pos;
+  uint32_t key = cur_bytes[0] | uint32_t{cur_bytes[1]} << 8;
+  if (head_bits_ < 16) key = key * 0x9E3779B1u >> (32 - head_bits_);
+  uint32_t cur = head_[key];
+  head_[key] = static_cast<uint32_t>(pos);
+
+  // The new root's two subtrees are built from the nodes met on the way down: every
+  // node smaller than the new suffix goes to the left, every larger one to the right.
+  uint32_t* smaller = &tree_[2 * (pos % cycle_)];
+  uint32_t* larger = smaller + 1;
+  uint32_t len_smaller = 0, len_larger = 0;
+  uint32_t best = 1;
+  size_t found = 0;
+  for (uint32_t steps = depth_;; --steps) {
+    if (cur == kNone || pos - cur > window_ || steps == 0) {
+      *smaller = kNone;
+      *larger = kNone;
+      break;
+    }
+    uint32_t* node = &tree_[2 * (cur % cycle_)];
+    uint32_t len = Extend(data_ + cur, cur_bytes, std::min(len_smaller, len_larger), max_len);
+    if (len <= best && len >= 2 && others != nullptr)
+      others->push_back(Match{len, static_cast<uint32_t>(pos - cur)});
+    if (len > best) {
+      best = len;
+      if (out != nullptr) {
+        out->push_back(Match{len, static_cast<uint32_t>(pos - cur)});
+        ++found;
+      }
+      if (len == max_len) {
+        // Equal as far as we look: the new root takes over the old node's subtrees.
+        *smaller = node[0];
+        *larger = node[1];
+        break;
+      }
+    }
+    if (data_[cur + len] < cur_bytes[len]) {
+      *smaller = cur;
+      smaller = &node[1];
+      cur = node[1];
+      len_smaller = len;
+    } else {
+      *larger = cur;
+      larger = &node[0];
+      cur = node[0];
+      len_larger = len;
+    }
+  }
+  return found;
+}
+
+}  // namespace jcalg::detail

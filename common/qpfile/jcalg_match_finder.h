@@ -1,0 +1,56 @@
+// Finds earlier occurrences of the bytes at each position of the input, for the parser.
+//
+// A binary tree over the suffixes that start at the last `window` positions, one tree
+// per pair of leading bytes (the shortest match the stream can code is 2 bytes; small
+// inputs share trees between pairs). Each
+// position is inserted as the new root of its tree, and the walk that inserts it meets
+// the earlier suffixes that share the longest prefixes with it, so one pass yields
+// every useful match: for each length, the first candidate found that reaches it.
+// The walk is cut after `depth` steps, so the work grows with the input, not with
+// input x window.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace jcalg::detail {
+
+struct Match {
+  uint32_t length;
+  uint32_t offset;  // 1..window
+};
+
+class MatchFinder {
+ public:
+  // `nice_length`: matches are not extended beyond this (the parser takes such a
+  // match whole); `depth`: the most tree nodes visited per position.
+  MatchFinder(const uint8_t* data, size_t size, uint32_t window, uint32_t nice_length,
+              uint32_t depth);
+
+  // Inserts position `pos` (positions are given in increasing order; skipped ones are
+  // simply never found) and appends its matches, strictly increasing in length and
+  // offset, to `out`: for each length the nearest match that reaches it. Gives the
+  // number appended. When `others` is given, the other matches that the walk met (at
+  // a larger offset than a match at least as long) go there: the parser tries them for
+  // the last offset they leave behind.
+  size_t FindAndInsert(size_t pos, std::vector<Match>* out, std::vector<Match>* others = nullptr);
+
+  // Inserts `pos` without collecting matches.
+  void Insert(size_t pos);
+
+ private:
+  size_t Walk(size_t pos, std::vector<Match>* out, std::vector<Match>* others);
+
+  const uint8_t* data_;
+  size_t size_;
+  uint32_t window_;
+  uint32_t nice_length_;
+  uint32_t depth_;
+  size_t cycle_;                 // window + 1 tree slots, reused cyclically
+  uint32_t head_bits_;
+  std::vector<uint32_t> head_;   // per hashed byte pair: the latest position, or kNone
+  std::vector<uint32_t> tree_;   // per slot: smaller child, larger child (or kNone)
+};
+
+}  // namespace jcalg::detail

@@ -1,0 +1,769 @@
+#include "common/qpfile/jcalg_parser.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <optional>
+
+#include "common/qpfile/jcalg_match_finder.h"
+
+namespace jcalg::detail {
+namespace {
+
+// window, depth, nice length, arrivals (0: the lazy parse alone). Levels 8 and 9 share
+// their window, and the packer is given only the window, so they pack alike.
+constexpr LevelParameters kLevels[10] = {
+    {1024, 4, 24, 0},    {2048, 8, 32, 0},    {4096, 8, 32, 1},    {8192, 8, 32, 1},
+    {16384, 12, 48, 2},  {32768, 16, 64, 2},  {40960, 24, 96, 3},  {57344, 32, 128, 3},
+    {65536, 48, 192, 5}, {65536, 48, 192, 5},
+};
+
+// Positions parsed at once. Arrival tables grow with the block, so long inputs are
+// parsed block after block (matches still reach back across blocks).
+constexpr size_t kBlockSize = size_t{1} << 17;
+
+// Matches tried per position besides the nearest for each length.
+constexpr size_t kMaxOthers = 8;
+
+// Small blocks are cheap to parse, so they get the most arrivals per position.
+constexpr size_t kSmallBlock = 1024;
+
+constexpr uint32_t kUnreached = 0xFFFFFFFFu;
+
+// A literal mode: 8-bit literals (base 0) or 7-bit literals above `base`. The parsers
+// price literals at 9 bits, or at 8 where a 7-bit mode is expected; the modes are then
+// chosen exactly for the literals of the parse (AssignLiteralModes).
+struct LiteralMode {
+  uint32_t size;
+  uint32_t base;
+  bool operator==(const LiteralMode&) const = default;
+  bool Fits(uint8_t byte) const { return size == 8 || ((byte - base) & 0xFF) < 128; }
+  uint32_t SwitchBits() const { return size == 8 ? kLiteralSizeCode8Bits : kLiteralSizeCode7Bits; }
+};
+
+// The decoder's state between blocks.
+struct CoderState {
+  bool has_mode = false;  // false before the stream's first literal-size code
+  LiteralMode mode{8, 0};
+  uint32_t rep = 1;
+  uint32_t index_bits = kDefaultIndexBits;
+};
+
+// How a position was reached.
+enum Step : uint8_t { kStart, kLiteral, kZero, kNear, kShort, kNew, kRep, kBlock };
+
+struct Arrival {
+  uint32_t price;   // bits from the start of the block
+  uint32_t rep;     // last offset after this step
+  uint32_t length;  // bytes the step covered
+  uint8_t step;
+  uint8_t prev_slot;
+  uint16_t unused;
+};
+
+// The matches of every position of a block, as the finder gave them.
+struct BlockMatches {
+  std::vector<uint32_t> first{0}, first_other{0};  // per position, into the lists below
+  std::vector<Match> nearest;  // for each length the nearest match
+  std::vector<Match> others;   // the other matches met
+
+  void Clear() {
+    first.assign(1, 0);
+    first_other.assign(1, 0);
+    nearest.clear();
+    others.clear();
+  }
+};
+
+// Length of the common prefix of `a` and `b`, up to `limit`.
+uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
+  uint32_t len = 0;
+  while (len + 8 <= limit) {
+    uint64_t x, y;
+    std::memcpy(&x, a + len, 8);
+    std::memcpy(&y, b + len, 8);
+    if (x != y) return len + static_cast<uint32_t>(__builtin_ctzll(x ^ y) / 8);
+    len += 8;
+  }
+  while (len < limit && a[len] == b[len]) ++len;
+  return len;
+}
+
+// Codes the start of every stretch of one-byte steps (8-bit literals, byte 0, near
+// copies) of 256 bytes or more as literal blocks when that is shorter: what does not
+// pack then grows by well under one percent.
+void UseLiteralBlocks(std::vector<Op>* ops) {
+  auto one_byte = [](const Op& op) {
+    return op.kind == OpKind::kLiterals || op.kind == OpKind::kZero || op.kind == OpKind::kNearCopy;
+  };
+  std::vector<Op> result;
+  size_t k = 0;
+  while (k < ops->size()) {
+    if (!one_byte((*ops)[k])) {
+      result.push_back((*ops)[k++]);
+      continue;
+    }
+    size_t end = k;
+    uint64_t bytes = 0;
+    while (end < ops->size() && one_byte((*ops)[end])) {
+      const Op& op = (*ops)[end++];
+      bytes += op.length;
+    }
+    uint64_t blocks = bytes / 256;
+    // Literal blocks cost 8 bits a byte and a little; one-byte steps 7 to 9 bits.
+    uint64_t block_bits = kLiteralBlockStartBits + blocks * kLiteralBlockBits;
+    uint64_t covered_bits = 0, covered = 0;
+    size_t cut = k;
+    while (covered < blocks * 256) {
+      const Op& op = (*ops)[cut];
+      uint64_t take = std::min<uint64_t>(op.length, blocks * 256 - covered);
+      covered_bits += op.kind == OpKind::kLiterals ? 9 * take : kOneByteCodeBits;
+      covered += take;
+      if (take == op.length) ++cut;
+    }
+    if (blocks == 0 || block_bits >= covered_bits) {
+      result.insert(result.end(), ops->begin() + k, ops->begin() + end);
+    } else {
+      result.push_back({OpKind::kLiteralBlocks, static_cast<uint32_t>(blocks * 256), 0});
+      // A literal run cut by the last block keeps its rest.
+      size_t used = 0;
+      for (size_t j = k; j < cut; ++j) used += (*ops)[j].length;
+      if (used < blocks * 256) {
+        result.push_back({OpKind::kLiterals,
+                          static_cast<uint32_t>((*ops)[cut].length - (blocks * 256 - used)), 0});
+        ++cut;
+      }
+      result.insert(result.end(), ops->begin() + cut, ops->begin() + end);
+    }
+    k = end;
+  }
+  ops->swap(result);
+}
+
+// One block of the input with its matches; runs parses over it. The parses give ops
+// without literal-size codes.
+class BlockParser {
+ public:
+  // Either `matches` (the optimal parse) or `finder` (the lazy parse alone) is given.
+  BlockParser(const uint8_t* data, size_t begin, size_t end, uint32_t window, uint32_t nice,
+              const BlockMatches* matches, MatchFinder* finder)
+      : data_(data),
+        begin_(begin),
+        size_(end - begin),
+        window_(window),
+        nice_(nice),
+        matches_(matches),
+        finder_(finder) {}
+
+  // The shortest path over the block, with `arrivals` arrivals kept per position and
+  // a literal at position i priced at literal_bits[i] bits. Appends its ops and sets
+  // the last offset at its end. False when no path was found (never expected).
+  bool RunOptimal(uint32_t index_bits, uint32_t arrivals, const std::vector<uint8_t>& literal_bits,
+                  uint32_t rep, std::vector<Op>* ops, uint32_t* rep_out);
+
+  // A quick parse in 9-bit literals: at each position the code that saves the most
+  // bits against literals, unless one byte and then the best code at the next position
+  // save more. Appends its ops and gives the last offset at its end.
+  uint32_t RunLazy(uint32_t index_bits, uint32_t rep, std::vector<Op>* ops);
+
+ private:
+  // A step of the lazy parse and the bits it saves against 9-bit literals.
+  struct Choice {
+    int32_t gain;
+    Op op;
+  };
+  Choice OneByte(size_t i) const;
+  // The best step at i; `one_byte` receives the one-byte step there.
+  Choice Best(size_t i, uint32_t rep, uint32_t index_bits, Choice* one_byte);
+
+  Arrival* Slots(size_t i) { return &table_[i * slots_]; }
+
+  // Offers an arrival at position i; kept when it is among the cheapest with a last
+  // offset of its own. The arrivals of a position are kept sorted by price (the
+  // cheapest first), so most offers are turned down by one comparison with the last.
+  void Relax(size_t i, uint32_t price, uint32_t rep, uint32_t length, Step step, size_t prev_slot) {
+    Arrival* a = Slots(i);
+    const size_t last = slots_ - 1;
+    if (price >= a[last].price) return;  // (an empty slot has the highest price)
+    Arrival fresh{price, rep, length, step, static_cast<uint8_t>(prev_slot), 0};
+    // Where the same last offset is already held, the offer replaces it only when
+    // cheaper; otherwise the dearest arrival makes room.
+    size_t from = last;
+    for (size_t s = 0; s < last; ++s) {
+      if (a[s].price == kUnreached) break;
+      if (a[s].rep == rep) {
+        if (a[s].price <= price) return;
+        from = s;
+        break;
+      }
+    }
+    size_t at = from;
+    while (at > 0 && a[at - 1].price > price) {
+      a[at] = a[at - 1];
+      --at;
+    }
+    a[at] = fresh;
+  }
+
+  // The nearest offset 1..14 holding the same byte as position p, or 0.
+  uint32_t NearOffset(size_t p) const {
+    uint32_t limit = static_cast<uint32_t>(std::min<size_t>({kMaxNearCopyOffset, p, window_}));
+    if (limit == kMaxNearCopyOffset && p >= 16) {
+      // Eight bytes at a time: a byte equal to data_[p] becomes 0 after the xor, and
+      // the exact zero-byte test marks it without carries between bytes.
+      const uint64_t ones = 0x0101010101010101u, low7 = 0x7F7F7F7F7F7F7F7Fu;
+      const uint64_t pattern = data_[p] * ones;
+      for (uint32_t start = 8; start <= 16; start += 8) {
+        uint64_t x;
+        std::memcpy(&x, data_ + p - start, 8);  // bytes p - start .. p - start + 7
+        x ^= pattern;
+        uint64_t zero = ~(((x & low7) + low7) | x | low7);
+        if (start == 16) zero &= ~uint64_t{0xFFFF};  // offsets 15 and 16 are not codable
+        if (zero != 0) {
+          // The highest byte is the nearest one.
+          uint32_t byte = (63 - static_cast<uint32_t>(__builtin_clzll(zero))) / 8;
+          return start - byte;
+        }
+      }
+      return 0;
+    }
+    for (uint32_t o = 1; o <= limit; ++o) {
+      if (data_[p - o] == data_[p]) return o;
+    }
+    return 0;
+  }
+
+  void ExpandMatches(size_t i, uint32_t index_bits, size_t* skip_to);
+  // The ops of the path that ends in the cheapest arrival at the end of the block;
+  // false when the links do not lead back to the start (never expected).
+  bool Backtrack(std::vector<Op>* ops) const;
+
+  const uint8_t* data_;
+  size_t begin_, size_;
+  uint32_t window_, nice_;
+  const BlockMatches* matches_;
+  // The lazy parse alone asks the finder as it goes (positions inside the matches it
+  // takes are then never looked at, which is what makes it quick).
+  MatchFinder* finder_;
+  std::vector<Match> found_;
+  size_t slots_ = 1;
+  std::vector<Arrival> table_;
+};
+
+// New-offset matches and short matches from the cheapest arrival at i: they set a new
+// last offset, so the one arrived with does not matter.
+void BlockParser::ExpandMatches(size_t i, uint32_t index_bits, size_t* skip_to) {
+  const uint32_t price = Slots(i)[0].price;
+  const uint32_t rest = static_cast<uint32_t>(size_ - i);
+  const size_t p = begin_ + i;
+
+  // Matches that a nearer one matches as far: tried at their own length, for the
+  // last offset they leave behind.
+  const Match* other = matches_->others.data() + matches_->first_other[i];
+  const Match* other_end = matches_->others.data() + matches_->first_other[i + 1];
+  for (; other != other_end; ++other) {
+    uint32_t len = std::min(other->length, rest);
+    uint32_t adjust = OffsetAdjust(other->offset);
+    if (other->offset <= kMaxShortMatchOffset && len <= kMaxShortMatch) {
+      Relax(i + len, price + kShortMatchBits, other->offset, len, kShort, 0);
+    } else if (len >= adjust + 2) {
+      Relax(i + len, price + NewOffsetBits(other->offset, index_bits) + GammaBits(len - adjust),
+            other->offset, len, kNew, 0);
+    }
+  }
+
+  const Match* first = matches_->nearest.data() + matches_->first[i];
+  const Match* last = matches_->nearest.data() + matches_->first[i + 1];
+  if (first == last) return;
+
+  // A match as long as the finder looks is taken whole, and the positions it covers
+  // are not weighed (long repeats are rare and cheap either way).
+  const Match& longest = last[-1];
+  if (longest.length >= nice_ && longest.length < rest) {
+    uint32_t full = CommonLength(data_ + p - longest.offset, data_ + p, rest);
+    uint32_t adjust = OffsetAdjust(longest.offset);
+    if (full >= adjust + 2) {
+      Relax(i + full, price + NewOffsetBits(longest.offset, index_bits) + GammaBits(full - adjust),
+            longest.offset, full, kNew, 0);
+      *skip_to = std::max(*skip_to, i + full);
+    }
+  }
+
+  // Short matches: lengths 2..5 from the first candidate within 127 bytes that
+  // reaches them.
+  uint32_t covered = 1;
+  for (const Match* m = first; m != last && covered < kMaxShortMatch; ++m) {
+    if (m->offset > kMaxShortMatchOffset) continue;
+    uint32_t top = std::min({m->length, kMaxShortMatch, rest});
+    for (uint32_t len = covered + 1; len <= top; ++len)
+      Relax(i + len, price + kShortMatchBits, m->offset, len, kShort, 0);
+    covered = std::max(covered, top);
+  }
+
+  // Matches with a new offset: the lengths above the previous candidate's from each
+  // candidate (the finder lists nearer, shorter matches first).
+  uint32_t from = 2;
+  for (const Match* m = first; m != last; ++m) {
+    uint32_t adjust = OffsetAdjust(m->offset);
+    uint32_t offset_bits = NewOffsetBits(m->offset, index_bits);
+    uint32_t top = std::min(m->length, rest);
+    for (uint32_t len = std::max(from, adjust + 2); len <= top; ++len)
+      Relax(i + len, price + offset_bits + GammaBits(len - adjust), m->offset, len, kNew, 0);
+    from = std::max(from, top + 1);
+  }
+}
+
+bool BlockParser::RunOptimal(uint32_t index_bits, uint32_t arrivals,
+                             const std::vector<uint8_t>& literal_bits, uint32_t rep,
+                             std::vector<Op>* ops, uint32_t* rep_out) {
+  slots_ = std::clamp<size_t>(arrivals, 1, kMaxArrivals);
+  table_.assign((size_ + 1) * slots_, Arrival{kUnreached, 0, 0, kStart, 0, 0});
+  Relax(0, 0, rep, 0, kStart, 0);
+
+  size_t skip_to = 0;
+  for (size_t i = 0; i < size_; ++i) {
+    Arrival* here = Slots(i);
+    if (i < skip_to || here[0].price == kUnreached) continue;
+    const size_t p = begin_ + i;
+    const uint8_t byte = data_[p];
+    const uint32_t near = byte == 0 ? 0 : NearOffset(p);
+    const uint32_t rest = static_cast<uint32_t>(size_ - i);
+    for (size_t s = 0; s < slots_ && here[s].price != kUnreached; ++s) {
+      const Arrival a = here[s];
+      // One byte: the byte-0 code, a near copy, or a literal.
+      if (byte == 0 || near != 0) {
+        Relax(i + 1, a.price + kOneByteCodeBits, a.rep, 1, byte == 0 ? kZero : kNear, s);
+      } else {
+        Relax(i + 1, a.price + literal_bits[i], a.rep, 1, kLiteral, s);
+      }
+      // The last offset again.
+      if (a.rep <= p && rest >= 2 && data_[p - a.rep] == byte &&
+          data_[p + 1 - a.rep] == data_[p + 1]) {
+        uint32_t len = CommonLength(data_ + p - a.rep, data_ + p, rest);
+        uint32_t top = std::min(len, nice_);
+        for (uint32_t l = 2; l <= top; ++l) Relax(i + l, a.price + RepMatchBits(l), a.rep, l, kRep, s);
+        if (len > top) {
+          Relax(i + len, a.price + RepMatchBits(len), a.rep, len, kRep, s);
+          skip_to = std::max(skip_to, i + len);
+        }
+      }
+    }
+    // Raw literal blocks, for what does not pack (a block that follows a block costs
+    // no code of its own).
+    if (rest >= 256) {
+      uint32_t bits = here[0].step == kBlock ? kLiteralBlockBits
+                                             : kLiteralBlockStartBits + kLiteralBlockBits;
+      Relax(i + 256, here[0].price + bits, here[0].rep, 256, kBlock, 0);
+    }
+    ExpandMatches(i, index_bits, &skip_to);
+  }
+
+  std::vector<Op> block_ops;
+  if (Slots(size_)[0].price == kUnreached || !Backtrack(&block_ops)) return false;
+  for (const Op& op : block_ops) {
+    if (!ops->empty() && op.kind == ops->back().kind &&
+        (op.kind == OpKind::kLiterals || op.kind == OpKind::kLiteralBlocks)) {
+      ops->back().length += op.length;
+    } else {
+      ops->push_back(op);
+    }
+  }
+  *rep_out = Slots(size_)[0].rep;
+  return true;
+}
+
+bool BlockParser::Backtrack(std::vector<Op>* ops) const {
+  std::vector<Op> reversed;
+  size_t i = size_, slot = 0;
+  // Every step covers at least one byte; a longer walk means broken links.
+  for (size_t steps = 0; steps <= size_; ++steps) {
+    const Arrival& a = table_[i * slots_ + slot];
+    switch (a.step) {
+      case kStart:
+        ops->assign(reversed.rbegin(), reversed.rend());
+        return i == 0;
+      case kLiteral: reversed.push_back({OpKind::kLiterals, 1, 0}); break;
+      case kZero: reversed.push_back({OpKind::kZero, 1, 0}); break;
+      case kNear: reversed.push_back({OpKind::kNearCopy, 1, NearOffset(begin_ + i - 1)}); break;
+      case kShort: reversed.push_back({OpKind::kShortMatch, a.length, a.rep}); break;
+      case kNew: reversed.push_back({OpKind::kMatch, a.length, a.rep}); break;
+      case kRep: reversed.push_back({OpKind::kRepMatch, a.length, a.rep}); break;
+      case kBlock: reversed.push_back({OpKind::kLiteralBlocks, 256, 0}); break;
+    }
+    if (a.length == 0 || a.length > i) return false;
+    i -= a.length;
+    slot = a.prev_slot;
+  }
+  return false;
+}
+
+BlockParser::Choice BlockParser::OneByte(size_t i) const {
+  const size_t p = begin_ + i;
+  if (data_[p] == 0) return {9 - int32_t{kOneByteCodeBits}, {OpKind::kZero, 1, 0}};
+  if (uint32_t near = NearOffset(p))
+    return {9 - int32_t{kOneByteCodeBits}, {OpKind::kNearCopy, 1, near}};
+  return {0, {OpKind::kLiterals, 1, 0}};
+}
+
+BlockParser::Choice BlockParser::Best(size_t i, uint32_t rep, uint32_t index_bits,
+                                      Choice* one_byte) {
+  const size_t p = begin_ + i;
+  const uint32_t rest = static_cast<uint32_t>(size_ - i);
+  Choice best = OneByte(i);
+  *one_byte = best;
+  auto consider = [&best](uint32_t length, uint32_t bits, OpKind kind, uint32_t offset) {
+    int32_t gain = static_cast<int32_t>(9 * length) - static_cast<int32_t>(bits);
+    if (gain > best.gain) best = {gain, {kind, length, offset}};
+  };
+  if (rest < 2) return best;
+  if (rep <= p && data_[p - rep] == data_[p] && data_[p + 1 - rep] == data_[p + 1]) {
+    uint32_t len = CommonLength(data_ + p - rep, data_ + p, rest);
+    consider(len, RepMatchBits(len), OpKind::kRepMatch, rep);
+  }
+  const Match* first;
+  const Match* last;
+  if (finder_ != nullptr) {
+    found_.clear();
+    finder_->FindAndInsert(p, &found_);
+    first = found_.data();
+    last = first + found_.size();
+  } else {
+    first = matches_->nearest.data() + matches_->first[i];
+    last = matches_->nearest.data() + matches_->first[i + 1];
+  }
+  for (const Match* m = first; m != last; ++m) {
+    uint32_t len = std::min(m->length, rest);
+    if (len >= nice_ && len < rest) len = CommonLength(data_ + p - m->offset, data_ + p, rest);
+    if (m->offset <= kMaxShortMatchOffset) {
+      uint32_t short_len = std::min(len, kMaxShortMatch);
+      consider(short_len, kShortMatchBits, OpKind::kShortMatch, m->offset);
+    }
+    uint32_t adjust = OffsetAdjust(m->offset);
+    if (len >= adjust + 2) {
+      consider(len, NewOffsetBits(m->offset, index_bits) + GammaBits(len - adjust), OpKind::kMatch,
+               m->offset);
+    }
+  }
+  return best;
+}
+
+uint32_t BlockParser::RunLazy(uint32_t index_bits, uint32_t rep, std::vector<Op>* ops) {
+  std::vector<Op> block_ops;
+  size_t i = 0;
+  bool have_next = false;
+  Choice next{}, next_one{};
+  // A match this long is taken without looking one byte further.
+  constexpr uint32_t kLazyLength = 8;
+  // Data that does not pack still yields short matches now and then, which cut the
+  // runs of literals too short for literal blocks. So every stretch of about 4 KiB
+  // is weighed whole against literal blocks and replaced when they are shorter.
+  constexpr size_t kStretch = 4096;
+  size_t stretch_start = 0, stretch_ops = block_ops.size();
+  uint32_t stretch_rep = rep;
+  uint64_t stretch_bits = 0;
+  auto weigh_stretch = [&]() {
+    uint64_t n = i - stretch_start;
+    uint64_t raw_bits = kLiteralBlockStartBits + n / 256 * kLiteralBlockBits + n % 256 * 9;
+    if (n >= 256 && raw_bits < stretch_bits) {
+      // The bytes past the last whole block open the next stretch as literals, so
+      // that they can join its blocks.
+      block_ops.resize(stretch_ops);
+      block_ops.push_back({OpKind::kLiteralBlocks, static_cast<uint32_t>(n / 256 * 256), 0});
+      stretch_start = i - n % 256;
+      stretch_ops = block_ops.size();
+      stretch_bits = 9 * (n % 256);
+      if (n % 256 != 0) block_ops.push_back({OpKind::kLiterals, static_cast<uint32_t>(n % 256), 0});
+      rep = stretch_rep;
+    } else {
+      stretch_start = i;
+      stretch_ops = block_ops.size();
+      stretch_rep = rep;
+      stretch_bits = 0;
+    }
+  };
+  while (i < size_) {
+    if (i - stretch_start >= kStretch && !have_next) weigh_stretch();
+    Choice one;
+    Choice here = have_next ? next : Best(i, rep, index_bits, &one);
+    if (have_next) one = next_one;
+    have_next = false;
+    if (here.op.length >= 2 && here.op.length < kLazyLength && i + 1 < size_) {
+      next = Best(i + 1, rep, index_bits, &next_one);
+      if (one.gain + next.gain > here.gain) {
+        here = one;
+        have_next = true;
+      }
+    }
+    if (here.op.kind == OpKind::kMatch || here.op.kind == OpKind::kShortMatch) rep = here.op.offset;
+    stretch_bits += 9 * uint64_t{here.op.length} - here.gain;
+    if (here.op.kind == OpKind::kLiterals && block_ops.size() > stretch_ops &&
+        block_ops.back().kind == OpKind::kLiterals) {
+      ++block_ops.back().length;
+    } else {
+      block_ops.push_back(here.op);
+    }
+    i += here.op.length;
+  }
+  weigh_stretch();
+  UseLiteralBlocks(&block_ops);
+  ops->insert(ops->end(), block_ops.begin(), block_ops.end());
+  return rep;
+}
+
+// Where each literal of a parse goes in the literal modes: its position and whether it
+// is in the 7-bit mode.
+struct LiteralMark {
+  size_t pos;
+  bool seven;
+};
+
+// Gives `ops` (without literal-size codes) the literal-size codes that make them
+// shortest: each literal is coded in 8 bits or, where `seven` is given and the byte
+// fits it, in 7, and the codes between cost 9 or 17 bits. Exact for the given ops (a
+// shortest path over their literals). The first op of a stream is a literal-size code.
+// Sets `mode_out` to the mode in force at the end and, when asked, the marks.
+std::vector<Op> AssignLiteralModes(const uint8_t* data, size_t begin, const std::vector<Op>& ops,
+                                   const CoderState& in, std::optional<LiteralMode> seven,
+                                   CoderState* mode_out, std::vector<LiteralMark>* marks) {
+  const LiteralMode eight{8, 0};
+  const LiteralMode modes[2] = {eight, seven.value_or(eight)};
+  std::vector<Op> result;
+  result.reserve(ops.size() + 8);
+  bool has_mode = in.has_mode;
+  LiteralMode current = in.mode;
+
+  // For each literal, in the order of the ops, the mode that the cheapest path into it
+  // in either mode came from (bit 0: into 8-bit, bit 1: into 7-bit), and the mode of
+  // the cheapest path over all of them.
+  std::vector<uint8_t> from;
+  size_t last_mode = 0;
+  if (seven) {
+    constexpr uint64_t kNever = UINT64_MAX / 4;
+    uint64_t cost[2];
+    for (size_t m = 0; m < 2; ++m) {
+      // Into the first literal: free in the mode already in force, else one code.
+      cost[m] = in.has_mode && in.mode == modes[m] ? 0 : modes[m].SwitchBits();
+    }
+    size_t p = begin;
+    for (const Op& op : ops) {
+      if (op.kind == OpKind::kLiterals) {
+        for (uint32_t k = 0; k < op.length; ++k) {
+          const uint8_t byte = data[p + k];
+          uint8_t links = 0;
+          uint64_t next[2];
+          for (size_t m = 0; m < 2; ++m) {
+            uint64_t stay = cost[m];
+            uint64_t change = from.empty() ? kNever : cost[1 - m] + modes[m].SwitchBits();
+            if (change < stay) links |= static_cast<uint8_t>((1 - m) << m);
+            else links |= static_cast<uint8_t>(m << m);
+            next[m] = modes[m].Fits(byte) ? std::min(stay, change) + 1 + modes[m].size : kNever;
+          }
+          from.push_back(links);
+          cost[0] = next[0];
+          cost[1] = next[1];
+        }
+      }
+      p += op.length;
+    }
+    last_mode = cost[1] < cost[0] ? 1 : 0;
+    // From the last literal back, each literal's link names the mode of the one before.
+    size_t m = last_mode;
+    for (size_t k = from.size(); k-- > 0;) {
+      size_t before = (from[k] >> m) & 1;
+      from[k] = static_cast<uint8_t>(m);
+      m = before;
+    }
+  }
+
+  if (!has_mode) {
+    // The stream opens with the mode of its first literal (8-bit when it has none).
+    current = from.empty() ? eight : modes[from[0]];
+    result.push_back({OpKind::kLiteralSize, current.size, current.base});
+    has_mode = true;
+  }
+  size_t k = 0, p = begin;
+  for (const Op& op : ops) {
+    if (op.kind != OpKind::kLiterals || !seven) {
+      result.push_back(op);
+      p += op.length;
+      continue;
+    }
+    // The run split where the mode changes.
+    uint32_t start = 0;
+    for (uint32_t j = 0; j <= op.length; ++j) {
+      bool change = j < op.length && !(modes[from[k + j]] == current);
+      if ((change || j == op.length) && j > start) result.push_back({OpKind::kLiterals, j - start, 0});
+      if (change) {
+        current = modes[from[k + j]];
+        result.push_back({OpKind::kLiteralSize, current.size, current.base});
+        start = j;
+      }
+      if (j < op.length && marks != nullptr) marks->push_back({p + j, from[k + j] == 1});
+    }
+    k += op.length;
+    p += op.length;
+  }
+  mode_out->has_mode = has_mode;
+  mode_out->mode = current;
+  return result;
+}
+
+// The literal prices for the optimal parse: 8 bits from the first to the last literal
+// of each stretch that the marks put in the 7-bit mode, where the byte fits; 9 bits
+// elsewhere.
+std::vector<uint8_t> LiteralBits(const uint8_t* data, size_t begin, size_t size,
+                                 const std::vector<LiteralMark>& marks,
+                                 const std::optional<LiteralMode>& seven) {
+  std::vector<uint8_t> bits(size, 9);
+  if (!seven) return bits;
+  for (size_t k = 0; k < marks.size();) {
+    if (!marks[k].seven) {
+      ++k;
+      continue;
+    }
+    size_t first = marks[k].pos, last = first;
+    while (k < marks.size() && marks[k].seven) last = marks[k++].pos;
+    for (size_t p = first; p <= last; ++p)
+      if (seven->Fits(data[p])) bits[p - begin] = 8;
+  }
+  return bits;
+}
+
+// The 7-bit literal base that covers most of the literals of a parse, and how many it
+// covers.
+std::pair<uint32_t, size_t> BestLiteralBase(const uint8_t* data, size_t begin,
+                                            const std::vector<Op>& ops) {
+  std::array<size_t, 256> count{};
+  size_t p = begin;
+  for (const Op& op : ops) {
+    if (op.kind == OpKind::kLiterals) {
+      for (uint32_t k = 0; k < op.length; ++k) ++count[data[p + k]];
+    }
+    if (op.kind != OpKind::kLiteralSize && op.kind != OpKind::kIndexSize) p += op.length;
+  }
+  size_t window = 0;
+  for (size_t b = 0; b < 128; ++b) window += count[b];
+  size_t best = window;
+  uint32_t best_base = 0;
+  for (uint32_t b = 1; b < 256; ++b) {
+    window += count[(b + 127) & 0xFF];
+    window -= count[b - 1];
+    if (window > best) {
+      best = window;
+      best_base = b;
+    }
+  }
+  return {best_base, best};
+}
+
+// The index bits that code the new offsets of a parse in the fewest bits.
+uint32_t BestIndexBits(const std::vector<Op>& ops, uint32_t current) {
+  uint32_t best_bits = current;
+  uint64_t best = UINT64_MAX;
+  for (uint32_t ib = 0; ib <= 16; ++ib) {
+    uint64_t total = ib == current ? 0 : IndexSizeCodeBits(ib);
+    for (const Op& op : ops) {
+      if (op.kind == OpKind::kMatch) total += NewOffsetBits(op.offset, ib);
+    }
+    if (total < best || (total == best && ib == current)) {
+      best = total;
+      best_bits = ib;
+    }
+  }
+  return best_bits;
+}
+
+}  // namespace
+
+const LevelParameters& LevelParametersFor(int level) { return kLevels[std::clamp(level, 0, 9)]; }
+
+const LevelParameters& LevelParametersForWindow(uint32_t window) {
+  for (int level = 9; level >= 0; --level) {
+    if (kLevels[level].window == window) return kLevels[level];
+  }
+  for (const LevelParameters& p : kLevels) {
+    if (p.window >= window) return p;
+  }
+  return kLevels[9];
+}
+
+std::vector<Op> Parse(const uint8_t* data, size_t size, uint32_t window) {
+  LevelParameters params = LevelParametersForWindow(window);
+  params.window = window;
+  return Parse(data, size, params);
+}
+
+std::vector<Op> Parse(const uint8_t* data, size_t size, const LevelParameters& params) {
+  std::vector<Op> ops;
+  CoderState state;
+  MatchFinder finder(data, size, params.window, params.nice_length, params.depth);
+  BlockMatches matches;
+
+  for (size_t begin = 0; begin < size || ops.empty(); begin += kBlockSize) {
+    size_t end = std::min(size, begin + kBlockSize);
+    matches.Clear();
+    if (params.arrivals > 0) {
+      for (size_t p = begin; p < end; ++p) {
+        finder.FindAndInsert(p, &matches.nearest, &matches.others);
+        // The nearest few of the others are worth trying, and keeping only those
+        // bounds the memory of a block.
+        matches.others.resize(std::min<size_t>(matches.others.size(),
+                                               matches.first_other.back() + kMaxOthers));
+        matches.first.push_back(static_cast<uint32_t>(matches.nearest.size()));
+        matches.first_other.push_back(static_cast<uint32_t>(matches.others.size()));
+      }
+    }
+    BlockParser block(data, begin, end, params.window, params.nice_length, &matches,
+                      params.arrivals > 0 ? nullptr : &finder);
+
+    // The quick parse: the result at the lowest levels, and otherwise where the
+    // literal base, the literal modes and the index bits for the optimal parse are
+    // taken from.
+    std::vector<Op> lazy_ops;
+    uint32_t lazy_rep = block.RunLazy(state.index_bits, state.rep, &lazy_ops);
+    // A 7-bit mode saves one bit per literal against the 17 bits of its code (the
+    // quickest levels keep to 8-bit literals).
+    std::optional<LiteralMode> seven;
+    if (params.arrivals > 0) {
+      auto [base, covered] = BestLiteralBase(data, begin, lazy_ops);
+      if (covered > kLiteralSizeCode7Bits) seven = LiteralMode{7, base};
+    }
+    std::vector<LiteralMark> marks;
+    CoderState best_state = state;
+    std::vector<Op> best_ops = AssignLiteralModes(data, begin, lazy_ops, state, seven, &best_state,
+                                                  params.arrivals > 0 ? &marks : nullptr);
+    best_state.rep = lazy_rep;
+
+    if (params.arrivals > 0) {
+      uint32_t index_bits = BestIndexBits(lazy_ops, state.index_bits);
+      uint32_t arrivals = end - begin <= kSmallBlock ? kMaxArrivals : params.arrivals;
+      std::vector<Op> optimal_ops;
+      uint32_t optimal_rep;
+      if (block.RunOptimal(index_bits, arrivals, LiteralBits(data, begin, end - begin, marks, seven),
+                           state.rep, &optimal_ops, &optimal_rep)) {
+        CoderState optimal_state = state;
+        optimal_ops = AssignLiteralModes(data, begin, optimal_ops, state, seven, &optimal_state,
+                                         nullptr);
+        optimal_state.rep = optimal_rep;
+        if (index_bits != state.index_bits) {
+          // After the stream's first literal-size code, which must lead.
+          size_t at = state.has_mode ? 0 : 1;
+          optimal_ops.insert(optimal_ops.begin() + at, Op{OpKind::kIndexSize, index_bits, 0});
+          optimal_state.index_bits = index_bits;
+        }
+        uint32_t literal_size = state.has_mode ? state.mode.size : 8;
+        if (OpsBits(optimal_ops, literal_size, state.index_bits) <=
+            OpsBits(best_ops, literal_size, state.index_bits)) {
+          best_ops = std::move(optimal_ops);
+          best_state = optimal_state;
+        }
+      }
+    }
+    ops.insert(ops.end(), best_ops.begin(), best_ops.end());
+    state = best_state;
+    if (size == 0) break;
+  }
+  return ops;
+}
+
+}  // namespace jcalg::detail
