@@ -64,8 +64,9 @@ wait_for() {
   return 1
 }
 
-# --- the X server: -displayfd picks a free display number and reports it -------------
-timeout "$LIFETIME" Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$TMP/display" 2>"$TMP/xvfb.log" &
+# --- the X server: -displayfd picks a free display number and reports it; -noreset keeps
+# it from resetting (and refusing connections for a moment) when its last client leaves.
+timeout "$LIFETIME" Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$TMP/display" 2>"$TMP/xvfb.log" &
 XVFB_PID=$!
 wait_for 10 test -s "$TMP/display" || skip "Xvfb did not start: $(tail -1 "$TMP/xvfb.log")"
 export DISPLAY=":$(head -1 "$TMP/display")"
