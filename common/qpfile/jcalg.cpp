@@ -183,6 +183,7 @@ size_t Decode(const uint8_t* in, size_t in_size, uint8_t* out, size_t capacity) 
     offset |= low;
     if (offset > 0xFFFFFFFFu || !bits.Gamma(&length)) return false;
     uint64_t total = uint64_t{length} + detail::OffsetAdjust(static_cast<uint32_t>(offset));
+    if (total > capacity - written) return false;  // (checked before size_t may narrow it)
     last_offset = static_cast<size_t>(offset);
     return copy(last_offset, static_cast<size_t>(total));
   };

@@ -38,7 +38,9 @@ std::optional<uint32_t> UnpackedSize(const uint8_t* in, size_t in_size);
 // unpacked size. A literal that comes before the stream's first literal-size code is a
 // failed stream (every writer starts with that code, so such a stream is damaged). A
 // nonzero checksum is checked over the first unpacked-size bytes of the output; a stream
-// that wrote fewer bytes than that cannot match it and fails.
+// that wrote fewer bytes than that cannot match it and fails. The bytes of `out` after
+// those written may be changed too (copies move whole 8-byte pieces where the room
+// allows); nothing at or past `capacity` ever is.
 size_t Decode(const uint8_t* in, size_t in_size, uint8_t* out, size_t capacity);
 
 // Encodes `size` bytes with matches reaching back at most `window` bytes. Always writes

@@ -76,6 +76,7 @@ struct Reading {
   Bytes out;
   size_t farthest = 0;
   bool starts_with_literal_size = false;
+  size_t seven_bit_codes = 0;  // literal-size codes that set 7-bit literals
 };
 
 Reading ReadStream(const Bytes& stream) {
@@ -136,6 +137,7 @@ Reading ReadStream(const Bytes& stream) {
           literal_size = 7 + next();
           base = literal_size == 7 ? static_cast<uint32_t>(number(8)) : 0;
           r.starts_with_literal_size |= first;
+          r.seven_bit_codes += literal_size == 7;
         }
       } else {
         uint64_t offset = number(7), n = number(2);
@@ -368,6 +370,13 @@ TEST(JcalgEncode, RoundTripsAtEveryLevel) {
   }
 }
 
+TEST(JcalgEncode, WindowsFollowThePackLevels) {
+  const uint32_t windows[] = {1024, 2048, 4096, 8192, 16384, 32768, 40960, 57344, 65536, 65536};
+  for (int level = 0; level <= 9; ++level) EXPECT_EQ(jcalg::WindowForLevel(level), windows[level]);
+  EXPECT_EQ(jcalg::WindowForLevel(-1), 0u);
+  EXPECT_EQ(jcalg::WindowForLevel(10), 0u);
+}
+
 TEST(JcalgEncode, MatchesStayWithinTheWindow) {
   // A random piece repeated at a distance a little over each window: the repeat pays
   // only for levels whose window reaches it, and no level may reach past its own.
@@ -423,6 +432,24 @@ TEST(JcalgEncode, DefaultSyntaxTextPacksTight) {
   EXPECT_EQ(DecodeAll(packed), text);
   EXPECT_NE(jcalg::Checksum(text.data(), text.size()), 0u);
   EXPECT_TRUE(ReadStream(packed).starts_with_literal_size);
+}
+
+TEST(JcalgEncode, TextAmongBinaryUsesSevenBitLiterals) {
+  // Text, bytes that do not pack, text again, across more than one parse block: the
+  // text literals go in 7 bits, the rest in 8 bits or raw blocks.
+  Bytes in;
+  for (uint32_t part = 0; part < 6; ++part) {
+    Bytes piece = part % 2 == 0 ? WordText(30000, part) : RandomBytes(30000, part);
+    in.insert(in.end(), piece.begin(), piece.end());
+  }
+  for (int level : {2, 9}) {
+    Bytes packed = jcalg::Encode(in.data(), in.size(), jcalg::WindowForLevel(level));
+    Reading reading = ReadStream(packed);
+    ASSERT_TRUE(reading.ok);
+    EXPECT_EQ(reading.out, in);
+    EXPECT_GE(reading.seven_bit_codes, 1u) << level;
+    EXPECT_EQ(DecodeAll(packed), in);
+  }
 }
 
 TEST(JcalgEncode, HigherLevelsPackRepetitiveTextSmaller) {
