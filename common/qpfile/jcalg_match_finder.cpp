@@ -8,19 +8,6 @@ namespace {
 
 constexpr uint32_t kNone = 0xFFFFFFFFu;  // inputs stay below 4 GiB, so no position has it
 
-// Length of the common prefix of `a` and `b`, from `len` known equal up to `limit`.
-uint32_t Extend(const uint8_t* a, const uint8_t* b, uint32_t len, uint32_t limit) {
-  while (len + 8 <= limit) {
-    uint64_t x, y;
-    std::memcpy(&x, a + len, 8);
-    std::memcpy(&y, b + len, 8);
-    if (x != y) return len + static_cast<uint32_t>(__builtin_ctzll(x ^ y) / 8);
-    len += 8;
-  }
-  while (len < limit && a[len] == b[len]) ++len;
-  return len;
-}
-
 }  // namespace
 
 MatchFinder::MatchFinder(const uint8_t* data, size_t size, uint32_t window,
@@ -72,7 +59,7 @@ size_t MatchFinder::Walk(size_t pos, std::vector<Match>* out, std::vector<Match>
       break;
     }
     uint32_t* node = &tree_[2 * (cur % cycle_)];
-    uint32_t len = Extend(data_ + cur, cur_bytes, std::min(len_smaller, len_larger), max_len);
+    uint32_t len = CommonPrefixLength(data_ + cur, cur_bytes, std::min(len_smaller, len_larger), max_len);
     if (len <= best && len >= 2 && others != nullptr)
       others->push_back(Match{len, static_cast<uint32_t>(pos - cur)});
     if (len > best) {

@@ -12,9 +12,24 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace jcalg::detail {
+
+// Length of the common prefix of `a` and `b`, from `len` bytes known equal up to `limit`
+// (eight bytes at a time; both the match finder and the parser use it in their inner loops).
+inline uint32_t CommonPrefixLength(const uint8_t* a, const uint8_t* b, uint32_t len, uint32_t limit) {
+  while (len + 8 <= limit) {
+    uint64_t x, y;
+    std::memcpy(&x, a + len, 8);
+    std::memcpy(&y, b + len, 8);
+    if (x != y) return len + static_cast<uint32_t>(__builtin_ctzll(x ^ y) / 8);
+    len += 8;
+  }
+  while (len < limit && a[len] == b[len]) ++len;
+  return len;
+}
 
 struct Match {
   uint32_t length;

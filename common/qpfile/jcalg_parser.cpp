@@ -75,19 +75,6 @@ struct BlockMatches {
   }
 };
 
-// Length of the common prefix of `a` and `b`, up to `limit`.
-uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
-  uint32_t len = 0;
-  while (len + 8 <= limit) {
-    uint64_t x, y;
-    std::memcpy(&x, a + len, 8);
-    std::memcpy(&y, b + len, 8);
-    if (x != y) return len + static_cast<uint32_t>(__builtin_ctzll(x ^ y) / 8);
-    len += 8;
-  }
-  while (len < limit && a[len] == b[len]) ++len;
-  return len;
-}
 
 // Codes the start of every stretch of one-byte steps (8-bit literals, byte 0, near
 // copies) of 256 bytes or more as literal blocks when that is shorter: what does not
@@ -280,7 +267,7 @@ void BlockParser::ExpandMatches(size_t i, uint32_t index_bits, size_t* skip_to) 
   // are not weighed (long repeats are rare and cheap either way).
   const Match& longest = last[-1];
   if (longest.length >= nice_ && longest.length < rest) {
-    uint32_t full = CommonLength(data_ + p - longest.offset, data_ + p, rest);
+    uint32_t full = CommonPrefixLength(data_ + p - longest.offset, data_ + p, 0, rest);
     uint32_t adjust = OffsetAdjust(longest.offset);
     if (full >= adjust + 2) {
       Relax(i + full, price + NewOffsetBits(longest.offset, index_bits) + GammaBits(full - adjust),
@@ -339,7 +326,7 @@ bool BlockParser::RunOptimal(uint32_t index_bits, uint32_t arrivals,
       // The last offset again.
       if (a.rep <= p && rest >= 2 && data_[p - a.rep] == byte &&
           data_[p + 1 - a.rep] == data_[p + 1]) {
-        uint32_t len = CommonLength(data_ + p - a.rep, data_ + p, rest);
+        uint32_t len = CommonPrefixLength(data_ + p - a.rep, data_ + p, 0, rest);
         uint32_t top = std::min(len, nice_);
         for (uint32_t l = 2; l <= top; ++l) Relax(i + l, a.price + RepMatchBits(l), a.rep, l, kRep, s);
         if (len > top) {
@@ -417,7 +404,7 @@ BlockParser::Choice BlockParser::Best(size_t i, uint32_t rep, uint32_t index_bit
   };
   if (rest < 2) return best;
   if (rep <= p && data_[p - rep] == data_[p] && data_[p + 1 - rep] == data_[p + 1]) {
-    uint32_t len = CommonLength(data_ + p - rep, data_ + p, rest);
+    uint32_t len = CommonPrefixLength(data_ + p - rep, data_ + p, 0, rest);
     consider(len, RepMatchBits(len), OpKind::kRepMatch, rep);
   }
   const Match* first;
@@ -433,7 +420,7 @@ BlockParser::Choice BlockParser::Best(size_t i, uint32_t rep, uint32_t index_bit
   }
   for (const Match* m = first; m != last; ++m) {
     uint32_t len = std::min(m->length, rest);
-    if (len >= nice_ && len < rest) len = CommonLength(data_ + p - m->offset, data_ + p, rest);
+    if (len >= nice_ && len < rest) len = CommonPrefixLength(data_ + p - m->offset, data_ + p, 0, rest);
     if (m->offset <= kMaxShortMatchOffset) {
       uint32_t short_len = std::min(len, kMaxShortMatch);
       consider(short_len, kShortMatchBits, OpKind::kShortMatch, m->offset);
