@@ -3,25 +3,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/qpfile/byte_order.h"
 #include "common/qpfile/jcalg.h"
 
 extern const unsigned char kCoreChunkBlock[];
 extern const size_t kCoreChunkBlock_size;
 
-namespace {
-
-uint32_t GetU32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-}  // namespace
-
 std::optional<std::string> CoreChunk() {
   // 32-bit packed length, 32-bit unpacked length, then the packed stream.
   if (kCoreChunkBlock_size < 8) return std::nullopt;
-  uint32_t packed = GetU32(kCoreChunkBlock);
-  uint32_t unpacked = GetU32(kCoreChunkBlock + 4);
+  uint32_t packed = le::Load32(kCoreChunkBlock);
+  uint32_t unpacked = le::Load32(kCoreChunkBlock + 4);
   if (packed > kCoreChunkBlock_size - 8 || unpacked == 0) return std::nullopt;
   std::string out(static_cast<size_t>(unpacked) + 8, '\0');
   size_t written = jcalg::Decode(kCoreChunkBlock + 8, packed,

@@ -2,15 +2,12 @@
 
 #include <cstring>
 
+#include "common/qpfile/byte_order.h"
 #include "common/qpfile/jcalg_codes.h"
 #include "common/qpfile/jcalg_parser.h"
 
 namespace jcalg {
 namespace {
-
-uint32_t LoadLe32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
 
 // Reads the code words most significant bit first. The decoder refills once per code
 // (which leaves at least 33 bits whenever the input has them) and every read checks
@@ -21,7 +18,7 @@ class BitReader {
 
   void Refill() {
     if (filled_ <= 32 && end_ - p_ >= 4) {
-      buffer_ |= uint64_t{LoadLe32(p_)} << (32 - filled_);
+      buffer_ |= uint64_t{le::Load32(p_)} << (32 - filled_);
       p_ += 4;
       filled_ += 32;
     }
@@ -127,20 +124,20 @@ uint32_t Checksum(const uint8_t* data, size_t size) {
     s ^= (w << 1) + 1 + (w >> 31);
   };
   size_t whole = size / 4;
-  for (size_t i = 0; i < whole; ++i) step(LoadLe32(data + 4 * i));
-  if (size % 4 != 0) step(LoadLe32(data + size - 4));
+  for (size_t i = 0; i < whole; ++i) step(le::Load32(data + 4 * i));
+  if (size % 4 != 0) step(le::Load32(data + size - 4));
   return s;
 }
 
 std::optional<uint32_t> UnpackedSize(const uint8_t* in, size_t in_size) {
   if (in == nullptr || in_size < kHeaderSize || in[0] != 'J' || in[1] != 'C') return std::nullopt;
-  return LoadLe32(in + 2);
+  return le::Load32(in + 2);
 }
 
 size_t Decode(const uint8_t* in, size_t in_size, uint8_t* out, size_t capacity) {
   std::optional<uint32_t> unpacked = UnpackedSize(in, in_size);
   if (!unpacked || (out == nullptr && capacity != 0)) return 0;
-  uint32_t checksum = LoadLe32(in + 6);
+  uint32_t checksum = le::Load32(in + 6);
   BitReader bits(in + kHeaderSize, in_size - kHeaderSize);
 
   size_t written = 0;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/qpfile/byte_order.h"
 #include "common/qpfile/jcalg.h"
 
 namespace jcalg::detail {
@@ -58,10 +59,6 @@ class BitWriter {
   uint32_t filled_ = 0;
 };
 
-void PutLe32(std::vector<uint8_t>* out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
 bool Repeats(const uint8_t* data, size_t pos, uint32_t offset, uint32_t length) {
   return offset != 0 && offset <= pos &&
          std::memcmp(data + pos, data + pos - offset, length) == 0;
@@ -74,8 +71,8 @@ std::vector<uint8_t> WriteStream(const uint8_t* data, size_t size, const std::ve
   if (ops.empty() || ops.front().kind != OpKind::kLiteralSize) return {};
   out.push_back('J');
   out.push_back('C');
-  PutLe32(&out, static_cast<uint32_t>(size));
-  PutLe32(&out, Checksum(data, size));
+  le::Append32(&out, static_cast<uint32_t>(size));
+  le::Append32(&out, Checksum(data, size));
 
   BitWriter bits;
   size_t pos = 0;

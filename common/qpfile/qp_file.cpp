@@ -5,6 +5,7 @@
 
 #include "cli/script/lua_helpers.h"
 #include "common/platform/fs.h"
+#include "common/qpfile/byte_order.h"
 #include "common/qpfile/chunk_layout.h"
 #include "common/qpfile/jcalg.h"
 
@@ -37,21 +38,11 @@ uint32_t Crc(uint32_t crc, std::string_view bytes) {
 
 uint32_t Crc(std::string_view bytes) { return Crc(0, bytes); }
 
-void PutU32(std::string& out, uint32_t v) {
-  char b[4] = {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-               static_cast<char>(v >> 24)};
-  out.append(b, 4);
-}
+void PutU32(std::string& out, uint32_t v) { le::Append32(&out, v); }
 
-void SetU32(std::string& out, size_t offset, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out[offset + i] = static_cast<char>(v >> (8 * i));
-}
+void SetU32(std::string& out, size_t offset, uint32_t v) { le::Store32(out.data() + offset, v); }
 
-uint32_t GetU32(std::string_view in, size_t offset) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(in[offset + i]);
-  return v;
-}
+uint32_t GetU32(std::string_view in, size_t offset) { return le::Load32(in.data() + offset); }
 
 // The length fields are read as the signed values the host's reader sees: a length of
 // 0x80000000 or more is "not positive".

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "common/qpfile/byte_order.h"
 #include "common/qpfile/jcalg.h"
 
 // The "CXML" block made at build time from default_syntax.cfg: five 32-bit little-endian
@@ -15,11 +16,6 @@ extern const size_t kDefaultSyntaxBlock_size;
 namespace settings {
 namespace {
 
-uint32_t GetU32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 uint32_t Crc(const void* data, size_t size) {
   return static_cast<uint32_t>(crc32(0, static_cast<const Bytef*>(data), static_cast<uInt>(size)));
 }
@@ -28,16 +24,16 @@ uint32_t Crc(const void* data, size_t size) {
 // afterwards. Empty when anything differs.
 std::string Unpack() {
   const unsigned char* block = kDefaultSyntaxBlock;
-  if (kDefaultSyntaxBlock_size < 20 || GetU32(block) != 0x4C4D5843u) return std::string();  // "CXML"
-  uint32_t unpacked = GetU32(block + 4);
-  uint32_t packed = GetU32(block + 8);
+  if (kDefaultSyntaxBlock_size < 20 || le::Load32(block) != 0x4C4D5843u) return std::string();  // "CXML"
+  uint32_t unpacked = le::Load32(block + 4);
+  uint32_t packed = le::Load32(block + 8);
   if (packed > kDefaultSyntaxBlock_size - 20) return std::string();
-  if (Crc(block + 20, packed) != GetU32(block + 16)) return std::string();
+  if (Crc(block + 20, packed) != le::Load32(block + 16)) return std::string();
   std::string text(static_cast<size_t>(unpacked) + 8, '\0');
   size_t written = jcalg::Decode(block + 20, packed, reinterpret_cast<uint8_t*>(text.data()), text.size());
   if (written != unpacked) return std::string();
   text.resize(unpacked);
-  if (Crc(text.data(), text.size()) != GetU32(block + 12)) return std::string();
+  if (Crc(text.data(), text.size()) != le::Load32(block + 12)) return std::string();
   return text;
 }
 
