@@ -1,7 +1,8 @@
 // Files and folders that must not outlive the process when it is ended by a signal
 // (SIGINT, SIGTERM, SIGHUP, SIGQUIT), such as the temporary folder of a child program
-// that is running. The handler only unlinks files and removes empty folders, in the
-// order given, and then ends the process as the signal would have.
+// that is running or a temporary file that is about to be renamed over an output. The
+// handler only unlinks files and removes empty folders, in the order given, and then ends
+// the process as the signal would have.
 #pragma once
 
 #include <string>
@@ -9,11 +10,20 @@
 
 namespace platform {
 
-// Replaces the list (at most 8 paths; longer paths are not taken). The first call
-// installs the handlers, for each signal that still has its default action.
+// Registers paths for removal on a signal; several registrations (from several threads)
+// can be active at once. Returns a token for RemoveSignalCleanup, or -1 when every slot is
+// taken (at most 8 registrations of at most 8 paths each; longer paths are not taken).
+// The first call installs the handlers, for each signal that still has its default action.
+int AddSignalCleanup(const std::vector<std::string>& paths);
+
+// Ends a registration; -1 is ignored.
+void RemoveSignalCleanup(int token);
+
+// Registers the paths under one fixed registration of the caller's own, replacing what it
+// held (the assembler's temporary folder).
 void SetSignalCleanupPaths(const std::vector<std::string>& paths);
 
-// Empties the list.
+// Empties that fixed registration.
 void ClearSignalCleanupPaths();
 
 }  // namespace platform

@@ -10,27 +10,31 @@
 namespace platform {
 namespace {
 
+constexpr int kSlots = 8;
 constexpr int kMaxPaths = 8;
 constexpr size_t kMaxPath = 4096;
 
-struct PathList {
+// A slot is filled while it is not published, then published with one atomic store, so
+// the handler only ever reads complete lists.
+struct Slot {
+  std::atomic<bool> published{false};
+  bool taken = false;  // guarded by g_mutex
   int count = 0;
   char paths[kMaxPaths][kMaxPath];
 };
 
-// Two lists: a new one is filled while the handler may still read the published one.
-PathList g_lists[2];
-std::atomic<int> g_published{-1};
-std::mutex g_set_mutex;
+Slot g_slots[kSlots];
+std::mutex g_mutex;
+int g_fixed_token = -1;  // SetSignalCleanupPaths's own registration, guarded by g_mutex
 
 void RemovePaths() {
-  int index = g_published.load();
-  if (index < 0) return;
-  const PathList& list = g_lists[index];
   // A child may still create a file in a folder while it is being removed: try twice.
   for (int attempt = 0; attempt < 2; ++attempt) {
-    for (int i = 0; i < list.count; ++i) {
-      if (unlink(list.paths[i]) != 0) rmdir(list.paths[i]);
+    for (Slot& slot : g_slots) {
+      if (!slot.published.load()) continue;
+      for (int i = 0; i < slot.count; ++i) {
+        if (unlink(slot.paths[i]) != 0) rmdir(slot.paths[i]);
+      }
     }
   }
 }
@@ -57,25 +61,52 @@ void InstallHandlers() {
   }
 }
 
+int AddLocked(const std::vector<std::string>& paths) {
+  InstallHandlers();
+  for (int token = 0; token < kSlots; ++token) {
+    Slot& slot = g_slots[token];
+    if (slot.taken) continue;
+    slot.taken = true;
+    slot.count = 0;
+    for (const std::string& path : paths) {
+      if (slot.count == kMaxPaths || path.empty() || path.size() >= kMaxPath) continue;
+      std::memcpy(slot.paths[slot.count], path.c_str(), path.size() + 1);
+      ++slot.count;
+    }
+    slot.published.store(true);
+    return token;
+  }
+  return -1;
+}
+
+void RemoveLocked(int token) {
+  if (token < 0 || token >= kSlots) return;
+  g_slots[token].published.store(false);
+  g_slots[token].taken = false;
+}
+
 }  // namespace
 
+int AddSignalCleanup(const std::vector<std::string>& paths) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return AddLocked(paths);
+}
+
+void RemoveSignalCleanup(int token) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  RemoveLocked(token);
+}
+
 void SetSignalCleanupPaths(const std::vector<std::string>& paths) {
-  std::lock_guard<std::mutex> lock(g_set_mutex);
-  InstallHandlers();
-  int next = g_published.load() == 0 ? 1 : 0;
-  PathList& list = g_lists[next];
-  list.count = 0;
-  for (const std::string& path : paths) {
-    if (list.count == kMaxPaths || path.empty() || path.size() >= kMaxPath) continue;
-    std::memcpy(list.paths[list.count], path.c_str(), path.size() + 1);
-    ++list.count;
-  }
-  g_published.store(next);
+  std::lock_guard<std::mutex> lock(g_mutex);
+  RemoveLocked(g_fixed_token);
+  g_fixed_token = AddLocked(paths);
 }
 
 void ClearSignalCleanupPaths() {
-  std::lock_guard<std::mutex> lock(g_set_mutex);
-  g_published.store(-1);
+  std::lock_guard<std::mutex> lock(g_mutex);
+  RemoveLocked(g_fixed_token);
+  g_fixed_token = -1;
 }
 
 }  // namespace platform
