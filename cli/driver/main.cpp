@@ -17,6 +17,7 @@
 #include "cli/script/pipeline.h"
 #include "common/platform/console.h"
 #include "common/platform/fs.h"
+#include "common/platform/launch.h"
 #include "common/settings/settings.h"
 
 namespace {
@@ -54,6 +55,8 @@ int Fail(const std::string& message) {
 }
 
 int Run(int argc, char** argv) {
+  // A console that cannot be written (a closed pipe) must not stop a compile.
+  platform::IgnoreBrokenPipes();
   platform::ReportFileSizeLimitAsError();
   BuildAssemblerMessageTable();
   settings::PrepareAtStartup();
