@@ -99,7 +99,7 @@ int StatusToCode(int status) {
 
 // Reads the child's report of a failed chdir or exec: empty when exec succeeded (the
 // pipe closed with nothing in it).
-std::string ReadSpawnReport(int fd, const std::string& program, const std::string& folder) {
+std::string ReadSpawnReport(int fd, const std::string& folder) {
   int code[2] = {0, 0};
   ssize_t n;
   do {
@@ -108,7 +108,6 @@ std::string ReadSpawnReport(int fd, const std::string& program, const std::strin
   if (n != static_cast<ssize_t>(sizeof code)) return std::string();
   if (code[0] == kStageChdir)
     return "could not change to the folder '" + folder + "': " + std::strerror(code[1]);
-  (void)program;
   return std::strerror(code[1]);
 }
 
@@ -209,7 +208,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
     return result;
   }
   SetSignalCleanupProcess(cleanup, pid);
-  result.error = ReadSpawnReport(report[0], argv[0], options.working_directory);
+  result.error = ReadSpawnReport(report[0], options.working_directory);
   close(report[0]);
   result.started = result.error.empty();
 
