@@ -65,7 +65,6 @@ Outcome Compile(const std::string& compiler, const Target& target,
   std::fflush(stdout);
   platform::ProcessOptions options;
   options.capture_output = false;
-  options.inherit_input = true;
   options.wait_through_interrupt = true;
   platform::ProcessResult result =
       platform::RunProcess(CompilerArguments(compiler, target, verify_file), options);
