@@ -60,7 +60,11 @@ TEST_F(CliTest, CommandLineChecks) {
   check({"--lua", "missing.lua", "--out", "a.qp"}, "Input file not found.");
   check({"--lua", ".", "--out", "a.qp"}, "Input file not found.");
   check({"--lua", "a.lua", "--out"}, "Output file empty, provide a valid path!");
-  check({"--lua", "-x", "--out", "a.qp"}, "Input file not found.");
+  // The value "-x" is read as an option of its own, which is named on standard error.
+  auto dash = Cli({"--lua", "-x", "--out", "a.qp"});
+  EXPECT_EQ(dash.lines, (Lines{"akqp-cli: unknown option '-x' ignored",
+                               "[ERROR] akqp-cli: Input file not found."}));
+  EXPECT_EQ(dash.exit_code, 2);
   check({"--lua", "a.lua", "--out", "a.qp", "--verify", "nope.xml"},
         "Verify file specified, but non existent or empty...");
   check({"--lua", "a.lua", "--out", "a.qp", "--verify", "."},

@@ -15,6 +15,7 @@
 #include "cli/driver/command_line.h"
 #include "cli/driver/job_loader.h"
 #include "cli/script/pipeline.h"
+#include "cli/verify/verify_stage.h"
 #include "common/platform/console.h"
 #include "common/platform/fs.h"
 #include "common/platform/launch.h"
@@ -27,19 +28,7 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitAssembler = 3;
 
-const char kUsage[] = "Usage: akqp-cli --lua <input script> --out <output QP>";
 const char kPrefix[] = "[ERROR] akqp-cli: ";
-
-void PrintHelp() {
-  platform::ConsoleWriteLine(kUsage);
-  platform::ConsoleWriteLine("");
-  platform::ConsoleWriteLine("  --lua <file>     the definition script to compile (required)");
-  platform::ConsoleWriteLine("  --out <file>     the QP file to write (required)");
-  platform::ConsoleWriteLine("  --verify <file>  a file whose XML replaces the script's own verification section");
-  platform::ConsoleWriteLine("");
-  platform::ConsoleWriteLine("  --help           this text");
-  platform::ConsoleWriteLine("  --version        the version of akqp-cli");
-}
 
 // Ends the process. A script given up in a stuck C call may still be running on its
 // thread: leave at once, without the clean-up that could touch its state.
@@ -72,14 +61,18 @@ int Run(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   CommandLine line = ParseCommandLine(args);
   if (line.count == 0) {
-    platform::ConsoleWriteLine(kUsage);
+    platform::ConsoleWriteLine(kUsageLine);
     return kExitUsage;
   }
-  if (line.Switch("help") || line.values.count("help")) {
-    PrintHelp();
+  // Unknown options are ignored, but said on standard error, so that standard output
+  // stays what it always was.
+  for (const std::string& option : UnknownOptions(line))
+    platform::ConsoleWriteError("akqp-cli: unknown option '" + option + "' ignored");
+  if (AsksForHelp(line)) {
+    for (const std::string& text : HelpText()) platform::ConsoleWriteLine(text);
     return kExitCompiled;
   }
-  if (line.Switch("version") || line.values.count("version")) {
+  if (AsksForVersion(line)) {
     platform::ConsoleWriteLine("akqp-cli " AKQP_VERSION);
     return kExitCompiled;
   }
@@ -115,6 +108,7 @@ int Run(int argc, char** argv) {
 
   platform::ConsoleSetColor(2, 0);
   platform::ConsoleWriteLine("Compiling '" + job->input_file_name + "'...");
+  if (!verify.empty()) WarnWhenVerifyFileGivesNoSection(job->script, verify);
 
   int result = 0;
   std::atomic<bool> done{false};
