@@ -55,6 +55,11 @@ int RunPlan(const MakePlan& plan) {
           "qpmake: could not create directory for output files, aborting...");
       return kExitAbort;
     }
+    if (std::string conflict = TargetConflict(target, verify_file); !conflict.empty()) {
+      platform::ConsoleWriteLine(conflict);
+      all_ok = false;
+      continue;
+    }
     if (!Compile(compiler, target, verify_file)) all_ok = false;
   }
 
