@@ -1,5 +1,7 @@
 // qpmake: builds several QP files from one makefile by running akqp-cli once per target,
 // with shell commands before and after and a CRC-32 report of chosen files.
+#include <new>
+
 #include "common/platform/console.h"
 #include "common/settings/settings_file.h"
 #include "make/make_run.h"
@@ -15,5 +17,11 @@ int main(int argc, char** argv) {
     platform::ConsoleWriteLine("qpmake: could not open makefile");
     return qpmake::kExitAbort;
   }
-  return qpmake::RunPlan(qpmake::ReadPlan(makefile));
+  // No exception reaches the user: a shortage of memory ends the run with a message.
+  try {
+    return qpmake::RunPlan(qpmake::ReadPlan(makefile));
+  } catch (const std::bad_alloc&) {
+    platform::ConsoleWriteLine("qpmake: out of memory");
+    return qpmake::kExitAbort;
+  }
 }

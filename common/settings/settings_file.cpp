@@ -135,14 +135,16 @@ int32_t ParseLeadingInt(std::string_view text) {
   return static_cast<int32_t>(value);
 }
 
-bool SettingsFile::Open(const std::string& path) {
+bool SettingsFile::Open(const std::string& path, std::string* error) {
   *this = SettingsFile();
-  std::optional<std::string> data = platform::ReadFile(path, kMaxSettingsFileSize);
+  std::optional<std::string> data =
+      platform::ReadFile(path, kMaxSettingsFileSize, nullptr, error);
   if (!data) return false;
   try {
     ParseOwned(std::move(*data));
   } catch (const std::bad_alloc&) {
     *this = SettingsFile();
+    if (error) *error = "out of memory";
     return false;
   }
   path_ = path;

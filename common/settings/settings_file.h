@@ -51,8 +51,9 @@ class SettingsFile {
   SettingsFile() = default;
 
   // Reads and parses a file. False when it cannot be read (missing, a folder, too big,
-  // out of memory); the object is then empty and Close() writes nothing.
-  bool Open(const std::string& path);
+  // out of memory); the object is then empty, Close() writes nothing and `error` (when
+  // given) says why ("larger than 67108864 bytes", or the system's words).
+  bool Open(const std::string& path, std::string* error = nullptr);
   // Parses text that is already in memory (the path stays empty). A text of 4 GiB or more
   // is not parsed (the object is left empty).
   void Parse(std::string_view text);

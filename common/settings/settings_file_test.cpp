@@ -189,7 +189,12 @@ TEST(SettingsFileDiskTest, RewritesOnlyAfterAChange) {
 TEST(SettingsFileDiskTest, RefusesWhatCannotBeRead) {
   TempFolder folder;
   SettingsFile file;
-  EXPECT_FALSE(file.Open(folder.Path("missing.cfg")));
+  std::string error;
+  EXPECT_FALSE(file.Open(folder.Path("missing.cfg"), &error));
+  EXPECT_EQ(error, "No such file or directory");
+  // A device that never ends is cut off at the cap.
+  EXPECT_FALSE(file.Open("/dev/zero", &error));
+  EXPECT_EQ(error, "larger than 67108864 bytes");
   ASSERT_TRUE(platform::MakeDirectory(folder.Path("dir.cfg")));
   EXPECT_FALSE(file.Open(folder.Path("dir.cfg")));
   // A failed open leaves nothing to write.
