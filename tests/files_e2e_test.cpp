@@ -218,12 +218,15 @@ TEST_F(FilesTest, QpmakeChecksumFilesAreReplacedOnlyWhereThatIsSafe) {
   fs::create_symlink("real/sum.txt", Path("sum-link.txt"));
   MakeFifo("sum.pipe");
   scratch_.Write("makefile.cfg",
-                 "[crc32]\r\nnine = sum-link.txt\r\nnine = /dev/null\r\nnine = sum.pipe\r\n");
+                 "[crc32]\r\nnine = sum-link.txt\r\nnine = /dev/null\r\nnine = sum.pipe\r\n"
+                 "nine = /dev/stdout\r\n");
   std::string received;
   std::thread reader([&] { received = platform::ReadFile(Path("sum.pipe")).value_or(""); });
   e2e::RunResult r = Run("qpmake", {"makefile.cfg"});
   reader.join();
   EXPECT_EQ(r.exit_code, 0) << r.output;
+  // Standard output is a pipe to this test: the checksum arrives there.
+  EXPECT_EQ(r.output, "-873187034");
   EXPECT_EQ(scratch_.Read("real/sum.txt"), "-873187034");
   EXPECT_TRUE(fs::is_symlink(Path("sum-link.txt")));
   EXPECT_TRUE(fs::is_character_file("/dev/null"));

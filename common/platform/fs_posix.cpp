@@ -257,14 +257,24 @@ bool WriteFileAtomic(const std::string& path, const std::string& data, std::stri
     return false;
   };
   std::string target;
-  if (!FollowLinks(path, &target, &err)) return fail(err);
   struct stat st;
-  bool exists = stat(target.c_str(), &st) == 0;
-  if (exists && S_ISDIR(st.st_mode)) return fail(EISDIR);
-  // A device, a pipe or a socket is never renamed over.
-  if (exists && !S_ISREG(st.st_mode))
-    return WriteInPlace(target, data, false, &err) || fail(err);
-
+  const bool exists = stat(path.c_str(), &st) == 0;
+  if (exists) {
+    if (S_ISDIR(st.st_mode)) return fail(EISDIR);
+    // A device, a pipe or a socket is never renamed over. It is opened by the path as
+    // given, so that links the system resolves itself (/dev/stdout) reach it.
+    if (!S_ISREG(st.st_mode)) return WriteInPlace(path, data, false, &err) || fail(err);
+    // The file itself, wherever links lead: the temporary file goes beside it.
+    char* real = realpath(path.c_str(), nullptr);
+    if (real == nullptr) return fail(errno);
+    target = real;
+    std::free(real);
+  } else {
+    // A new file, or a link to one that does not exist yet: made where the links lead.
+    int stat_error = errno;
+    if (stat_error != ENOENT) return fail(stat_error);
+    if (!FollowLinks(path, &target, &err)) return fail(err);
+  }
   const std::string folder = FolderOf(target);
   std::string temp;
   int fd = -1;
