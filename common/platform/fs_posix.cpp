@@ -58,8 +58,13 @@ int OpenForReading(const std::string& path, struct stat* st, int* err) {
     *err = errno;
     return -1;
   }
-  if (fstat(fd, st) != 0 || S_ISDIR(st->st_mode)) {
-    *err = S_ISDIR(st->st_mode) ? EISDIR : errno;
+  if (fstat(fd, st) != 0) {
+    *err = errno;
+    close(fd);
+    return -1;
+  }
+  if (S_ISDIR(st->st_mode)) {
+    *err = EISDIR;
     close(fd);
     return -1;
   }
@@ -70,9 +75,13 @@ int OpenForReading(const std::string& path, struct stat* st, int* err) {
 // what arrives, so a size claimed by a header costs nothing until the file holds it.
 bool ReadInto(int fd, size_t count, std::string* out, int* err) {
   constexpr size_t kPiece = 1 << 16;
+  // The room grows by doubling, but never past what the caller may read in all.
+  const size_t most = count > SIZE_MAX - out->size() ? SIZE_MAX : out->size() + count;
   while (count > 0) {
     size_t want = std::min(count, kPiece);
     size_t old = out->size();
+    if (out->capacity() < old + want)
+      out->reserve(std::min(most, std::max(old + want, 2 * out->capacity())));
     out->resize(old + want);
     ssize_t n = read(fd, out->data() + old, want);
     if (n < 0) {
@@ -108,18 +117,26 @@ std::optional<std::string> ReadFile(const std::string& path, size_t limit, ReadS
   std::string data;
   bool ok = false;
   try {
-    // A regular file is read at its size; one byte more shows whether it grew past it.
-    if (S_ISREG(st.st_mode)) data.reserve(static_cast<size_t>(st.st_size) + 1);
-    size_t want = limit == SIZE_MAX ? limit : limit + 1;
-    ok = ReadInto(fd, want, &data, &err);
+    // A regular file is read into room of its size, anything else into room that grows
+    // up to the limit and no further.
+    if (S_ISREG(st.st_mode)) data.reserve(static_cast<size_t>(st.st_size));
+    ok = ReadInto(fd, limit, &data, &err);
   } catch (const std::bad_alloc&) {
     close(fd);
     return fail(ReadStatus::kOutOfMemory, "out of memory");
   }
+  // Whether more follows the limit: one byte more, read apart from the data.
+  bool more = false;
+  if (ok && data.size() == limit) {
+    char probe;
+    ssize_t n;
+    do n = read(fd, &probe, 1);
+    while (n < 0 && errno == EINTR);
+    more = n > 0;
+  }
   close(fd);
   if (!ok) return fail(ReadStatus::kCannotRead, ErrorText(err));
-  if (data.size() > limit)
-    return fail(ReadStatus::kTooLarge, "larger than " + std::to_string(limit) + " bytes");
+  if (more) return fail(ReadStatus::kTooLarge, "larger than " + std::to_string(limit) + " bytes");
   if (status) *status = ReadStatus::kOk;
   return data;
 }
