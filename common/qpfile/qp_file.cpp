@@ -361,6 +361,15 @@ int QpFile::Load(const std::string& path, qp::FileSummary* summary) {
 }
 
 int QpFile::Parse(std::string_view file, qp::FileSummary* summary) {
+  // Names and entries are copied as they are read: memory may run short anywhere.
+  try {
+    return ParseChecked(file, summary);
+  } catch (const std::bad_alloc&) {
+    return qp::kNoMemory;
+  }
+}
+
+int QpFile::ParseChecked(std::string_view file, qp::FileSummary* summary) {
   qp::FileSummary local;
   qp::FileSummary& s = summary ? *summary : local;
   s = qp::FileSummary();

@@ -203,6 +203,8 @@ class QpFile {
   int pack_level() const { return pack_level_; }
 
  private:
+  int ParseChecked(std::string_view file, qp::FileSummary* summary);
+
   struct CodeEntry {
     std::unique_ptr<platform::CodeBlock> block;
     size_t length = 0;
