@@ -47,8 +47,8 @@ class FileReader {
   // the system's reason in `error` (when given).
   bool Open(const std::string& path, std::string* error = nullptr);
   // Appends up to `count` bytes to `out`; fewer only at the end of the file. False on a
-  // read error or when memory runs out.
-  bool Read(size_t count, std::string* out);
+  // read error or when memory runs out; `status` (when given) tells the two apart.
+  bool Read(size_t count, std::string* out, ReadStatus* status = nullptr);
   // The size of an opened regular file, or -1 (a pipe or a device has none).
   int64_t RegularFileSize() const { return regular_size_; }
   void Close();

@@ -157,14 +157,17 @@ bool FileReader::Open(const std::string& path, std::string* error) {
   return true;
 }
 
-bool FileReader::Read(size_t count, std::string* out) {
-  if (handle_ < 0) return false;
+bool FileReader::Read(size_t count, std::string* out, ReadStatus* status) {
+  ReadStatus result = ReadStatus::kCannotRead;
   int err = 0;
   try {
-    return ReadInto(static_cast<int>(handle_), count, out, &err);
+    if (handle_ >= 0 && ReadInto(static_cast<int>(handle_), count, out, &err))
+      result = ReadStatus::kOk;
   } catch (const std::bad_alloc&) {
-    return false;
+    result = ReadStatus::kOutOfMemory;
   }
+  if (status) *status = result;
+  return result == ReadStatus::kOk;
 }
 
 void FileReader::Close() {

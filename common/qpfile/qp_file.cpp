@@ -350,7 +350,9 @@ int QpFile::Load(const std::string& path, qp::FileSummary* summary) {
   } catch (const std::bad_alloc&) {
     return qp::kNoMemory;
   }
-  if (!reader.Read(s.body_size, &file)) {
+  platform::ReadStatus status;
+  if (!reader.Read(s.body_size, &file, &status)) {
+    if (status == platform::ReadStatus::kOutOfMemory) return qp::kNoMemory;
     s.open_error = "the file cannot be read";
     return qp::kCannotOpen;
   }
