@@ -1,7 +1,6 @@
 #include "common/platform/fs.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -252,22 +251,6 @@ bool WriteInPlace(const std::string& target, const std::string& data, bool regul
   return ok;
 }
 
-// Signals that end the process while a temporary file exists: blocked from its creation
-// until it is registered for removal.
-class BlockEndingSignals {
- public:
-  BlockEndingSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&set, s);
-    pthread_sigmask(SIG_BLOCK, &set, &old_);
-  }
-  ~BlockEndingSignals() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
-
- private:
-  sigset_t old_;
-};
-
 }  // namespace
 
 bool WriteFileAtomic(const std::string& path, const std::string& data, std::string* error) {
@@ -299,16 +282,18 @@ bool WriteFileAtomic(const std::string& path, const std::string& data, std::stri
   std::string temp;
   int fd = -1;
   int token = -1;
-  {
-    BlockEndingSignals blocked;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-      temp = TemporaryName(folder);
-      // 0666 less the umask, as any new file gets; an existing file's mode is set below.
-      fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-      if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd >= 0) token = AddSignalCleanup({temp});
-    else err = errno;
+  // The name is registered for removal before the file exists, so that a signal at any
+  // moment leaves nothing behind (removing a name not yet made does no harm).
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = TemporaryName(folder);
+    token = AddSignalCleanup({temp});
+    // 0666 less the umask, as any new file gets; an existing file's mode is set below.
+    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd >= 0) break;
+    err = errno;
+    RemoveSignalCleanup(token);
+    token = -1;
+    if (err != EEXIST) break;
   }
   if (fd < 0) {
     // No temporary file may be made in the folder, but the file itself may be writable.

@@ -2,8 +2,8 @@
 // entries and ";" comments. akqp-cli keeps its settings in it and qpmake reads its
 // makefile with it, so both see a file the same way.
 //
-// A file is parsed into a list of lines. Each line keeps its raw text as well as its
-// parsed parts, because qpmake runs command lines exactly as they were written. Groups
+// A file is parsed into a list of lines. Each line keeps its raw text, from which its
+// parts are found, because qpmake runs command lines exactly as they were written. Groups
 // and keys are found without regard to (ASCII) letter case; only the first group of a
 // name counts, and a group's entries run from its header to the next header. Entry lines
 // before the first header belong to no group.
