@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "cli/assembler/assembler.h"
 #include "cli/driver/command_line.h"
 #include "cli/driver/job_loader.h"
+#include "cli/script/output_stage.h"
 #include "cli/script/pipeline.h"
 #include "cli/verify/verify_stage.h"
 #include "common/platform/console.h"
@@ -104,7 +106,10 @@ int Run(int argc, char** argv) {
       return Fail("Input file could not be read (" + reason + ").");
     case LoadResult::kVerifyFileEmpty:
       return Fail("Verification file was empty");
+    case LoadResult::kRefused:
+      return Fail(reason);
   }
+  if (std::string conflict = OutputConflict(*job, output); !conflict.empty()) return Fail(conflict);
 
   platform::ConsoleSetColor(2, 0);
   platform::ConsoleWriteLine("Compiling '" + job->input_file_name + "'...");
@@ -113,7 +118,12 @@ int Run(int argc, char** argv) {
   int result = 0;
   std::atomic<bool> done{false};
   std::thread compile([&] {
-    result = RunCompile(&job->args, options);
+    try {
+      result = RunCompile(&job->args, options);
+    } catch (const std::bad_alloc&) {
+      platform::ConsoleWriteLine(std::string(kPrefix) + "Out of memory.");
+      result = 0;
+    }
     done = true;
   });
   // The main thread only waits, looking every 100 ms.
@@ -125,5 +135,11 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  End(Run(argc, argv));
+  // The last line of defence: every module turns a shortage into its own failure.
+  try {
+    End(Run(argc, argv));
+  } catch (const std::bad_alloc&) {
+    platform::ConsoleWriteLine(std::string(kPrefix) + "Out of memory.");
+    End(kExitFailed);
+  }
 }
