@@ -18,9 +18,11 @@
 
 namespace gui {
 
-// The log text. Following the newest line goes through scroll() rather than
-// show_insert_position(), which measures every new character once more to find the
-// caret's line; this knows the number of lines already.
+// The log text. Following the newest line neither goes through show_insert_position(),
+// which measures every new character once more to find the caret's line, nor through
+// scroll(), which lays the whole display out again and so recounts all of its lines:
+// the number of lines is known already, and the scroll position is set directly (with
+// the hint that the next layout keeps).
 class LogText : public Fl_Text_Display {
  public:
   LogText(int x, int y, int w, int h) : Fl_Text_Display(x, y, w, h) {}
@@ -31,7 +33,10 @@ class LogText : public Fl_Text_Display {
     const int line_height = mMaxsize > 0 ? mMaxsize : 1;
     const int full_lines = std::max(1, text_area.h / line_height);
     const int lines = mNBufferLines + 1;  // it counts line ends
-    scroll(std::max(1, lines - full_lines + 1), 0);
+    const int top = std::max(1, lines - full_lines + 1);
+    mTopLineNumHint = top;
+    mHorizOffsetHint = 0;
+    if (scroll_(top, 0)) update_v_scrollbar();
   }
 };
 

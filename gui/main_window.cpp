@@ -83,7 +83,7 @@ constexpr const char* kAllFilesLabel = "All files (*.*)";
 
 // How long one pass may move lines into the log windows before the events that came
 // meanwhile are handled, and how soon the next pass follows.
-constexpr auto kPassBudget = std::chrono::milliseconds(20);
+constexpr auto kPassBudget = std::chrono::milliseconds(10);
 constexpr double kNextPassSeconds = 0.001;
 // How often the work of the event loop's timers is done while a file dialog is open.
 constexpr int kDialogTickMs = 20;
