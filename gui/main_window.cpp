@@ -82,9 +82,8 @@ constexpr const char* kQpFilter = "QuillPack \t*.qp";
 constexpr const char* kAllFilesLabel = "All files (*.*)";
 
 // How long one pass may move lines into the log windows before the events that came
-// meanwhile are handled, and how soon the next pass follows.
+// meanwhile are handled.
 constexpr auto kPassBudget = std::chrono::milliseconds(10);
-constexpr double kNextPassSeconds = 0.001;
 // How often the work of the event loop's timers is done while a file dialog is open.
 constexpr int kDialogTickMs = 20;
 
@@ -171,7 +170,7 @@ MainWindow::MainWindow(const MainOptions& options) : options_(options) {
 }
 
 MainWindow::~MainWindow() {
-  Fl::remove_timeout(OnNextPass, this);
+  Fl::remove_idle(OnIdlePass, this);
   logs_.clear();
   closed_runs_.clear();
   delete window_;
@@ -194,10 +193,21 @@ void MainWindow::Show() {
 }
 
 void MainWindow::TakeAnnouncedLines() {
-  if (announced_.exchange(false)) PollRuns();
+  if (announced_.exchange(false)) ScheduleNextPass();
 }
 
-void MainWindow::PollRuns() {
+void MainWindow::ScheduleNextPass() {
+  // Passes run as FLTK's idle work, one per turn of whichever event loop runs (the main
+  // one, or that of a message box): never straight from a wake-up, because FLTK serves
+  // every wake-up that arrives while it serves the queued ones, and never from a timer
+  // that sets itself again, because FLTK runs such a timer at once when it is late; in
+  // both cases passes would follow each other without the events in between.
+  if (pass_scheduled_) return;
+  pass_scheduled_ = true;
+  Fl::add_idle(OnIdlePass, this);
+}
+
+bool MainWindow::PollRuns() {
   announced_ = false;
   const Clock::time_point deadline = Clock::now() + kPassBudget;
   for (auto it = closed_runs_.begin(); it != closed_runs_.end();) {
@@ -220,11 +230,7 @@ void MainWindow::PollRuns() {
   }
   if (count > 0) first_log_ = (first_log_ + 1) % count;
   StartWaitingRuns();
-  if (more && !next_pass_due_) {
-    // A timer rather than a loop here: the events that came meanwhile go first.
-    next_pass_due_ = true;
-    Fl::add_timeout(kNextPassSeconds, OnNextPass, this);
-  }
+  return more;
 }
 
 void MainWindow::StartWaitingRuns() {
@@ -369,13 +375,17 @@ void MainWindow::OnHelp(Fl_Widget*, void* self) {
 }
 
 void MainWindow::OnWake(void* self) {
-  static_cast<MainWindow*>(self)->PollRuns();
+  auto* main = static_cast<MainWindow*>(self);
+  main->announced_ = false;
+  main->ScheduleNextPass();
 }
 
-void MainWindow::OnNextPass(void* self) {
+void MainWindow::OnIdlePass(void* self) {
   auto* main = static_cast<MainWindow*>(self);
-  main->next_pass_due_ = false;
-  main->PollRuns();
+  // Lines left over wait for the next turn; the events that came meanwhile go first.
+  if (main->PollRuns()) return;
+  Fl::remove_idle(OnIdlePass, self);
+  main->pass_scheduled_ = false;
 }
 
 }  // namespace gui

@@ -49,9 +49,10 @@ class MainWindow {
 
  private:
   // One pass over every run: moves arriving lines into the log windows for at most a
-  // few milliseconds, ends finished runs and starts the runs that may start now. A pass
-  // that leaves lines behind asks for another one right after the waiting events.
-  void PollRuns();
+  // few milliseconds, ends finished runs and starts the runs that may start now. True
+  // when lines are left for another pass.
+  bool PollRuns();
+  void ScheduleNextPass();
   // Starts the requested runs whose output no other compiler is writing.
   void StartWaitingRuns();
   // The work of the event loop's timers while a file dialog's own loop runs instead.
@@ -72,7 +73,7 @@ class MainWindow {
   static void OnCompile(Fl_Widget*, void* self);
   static void OnHelp(Fl_Widget*, void* self);
   static void OnWake(void* self);
-  static void OnNextPass(void* self);
+  static void OnIdlePass(void* self);
 
   MainOptions options_;
   LogContext log_context_;
@@ -106,7 +107,7 @@ class MainWindow {
   std::vector<ClosedRun> closed_runs_;
   OutputQueue queue_;
   size_t first_log_ = 0;         // the log served first in the next pass, in turn
-  bool next_pass_due_ = false;   // a timer for the next pass is set
+  bool pass_scheduled_ = false;  // passes run as idle work until no lines are left
   std::atomic<bool> announced_{false};  // a reader thread has lines for us
 };
 
