@@ -40,8 +40,19 @@ class DesktopOpenTest : public ::testing::Test {
 };
 
 TEST_F(DesktopOpenTest, OpensTheOutputsFolder) {
-  EXPECT_TRUE(OpenOutputFolder("/some/where/demo.qp", opener_));
-  EXPECT_EQ(Opened(), "/some/where");
+  EXPECT_TRUE(OpenOutputFolder(folder_ + "/demo.qp", opener_));
+  EXPECT_EQ(Opened(), folder_);
+}
+
+TEST_F(DesktopOpenTest, AMissingFolderOrPageIsReportedAndNothingStarts) {
+  std::string error;
+  EXPECT_FALSE(OpenOutputFolder(folder_ + "/gone/demo.qp", opener_, &error));
+  EXPECT_NE(error.find(folder_ + "/gone"), std::string::npos) << error;
+  error.clear();
+  EXPECT_FALSE(OpenHelpPage(folder_, opener_, &error));
+  EXPECT_NE(error.find(folder_ + "/help/akqp.html"), std::string::npos) << error;
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(platform::IsFile(folder_ + "/opened"));
 }
 
 TEST_F(DesktopOpenTest, AnEmptyOutputOpensNothing) {
@@ -53,13 +64,15 @@ TEST_F(DesktopOpenTest, AnEmptyOutputOpensNothing) {
 TEST_F(DesktopOpenTest, OpensTheHelpPageBesideTheProgram) {
   EXPECT_EQ(HelpPagePath("/opt/akqp/"), "/opt/akqp/help/akqp.html");
   EXPECT_EQ(HelpPagePath("/opt/akqp"), "/opt/akqp/help/akqp.html");
-  EXPECT_TRUE(OpenHelpPage("/opt/akqp/", opener_));
-  EXPECT_EQ(Opened(), "/opt/akqp/help/akqp.html");
+  ASSERT_TRUE(platform::MakeDirectory(folder_ + "/help"));
+  ASSERT_TRUE(platform::WriteFileAtomic(folder_ + "/help/akqp.html", "<html></html>"));
+  EXPECT_TRUE(OpenHelpPage(folder_ + "/", opener_));
+  EXPECT_EQ(Opened(), folder_ + "/help/akqp.html");
 }
 
 TEST_F(DesktopOpenTest, AMissingOpenerIsReported) {
   std::string error;
-  EXPECT_FALSE(OpenOutputFolder("/x/demo.qp", folder_ + "/no-such-opener", &error));
+  EXPECT_FALSE(OpenOutputFolder(folder_ + "/demo.qp", folder_ + "/no-such-opener", &error));
   EXPECT_NE(error.find("no-such-opener"), std::string::npos);
 }
 
