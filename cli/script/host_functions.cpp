@@ -1,5 +1,6 @@
 #include "cli/script/host_functions.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -86,10 +87,109 @@ int LuaSleep(lua_State* L) {
     // A negative or NaN time sleeps not at all; the cap is the 32-bit range.
     uint32_t wait = 0;
     if (ms > 0) wait = ms >= 4294967295.0 ? 4294967295u : static_cast<uint32_t>(std::nearbyint(ms));
-    Canceller(L)->Sleep(wait);
+    SleepCanceller* canceller = Canceller(L);
+    if (!canceller->Sleep(wait)) {
+      lua_pushstring(L, canceller->message());
+      return lua_error(L);
+    }
+  } else if (Canceller(L)->cancelled()) {
+    lua_pushstring(L, Canceller(L)->message());
+    return lua_error(L);
   }
   lua_pushnil(L);
   return 1;
+}
+
+// Scripts load text only: Lua does not verify bytecode, so a crafted binary chunk could
+// crash the compiler. The mode a script asks for loses its "b"; Lua's own check then
+// gives its usual "attempt to load a binary chunk" error.
+void PushTextMode(lua_State* L, int index) {
+  std::string mode = luaL_optstring(L, index, "bt");
+  mode.erase(std::remove(mode.begin(), mode.end(), 'b'), mode.end());
+  lua_pushlstring(L, mode.data(), mode.size());
+}
+
+// load(chunk [, chunkname [, mode [, env]]]) and loadfile([filename [, mode [, env]]]):
+// the standard function (the upvalue) with the mode argument replaced.
+int CallWithTextMode(lua_State* L, int mode_index) {
+  int top = lua_gettop(L);
+  if (top < mode_index) lua_settop(L, mode_index);
+  PushTextMode(L, mode_index);
+  lua_replace(L, mode_index);
+  int arguments = std::max(top, mode_index);
+  lua_pushvalue(L, lua_upvalueindex(1));
+  lua_insert(L, 1);
+  lua_call(L, arguments, LUA_MULTRET);
+  return lua_gettop(L);
+}
+
+int LuaLoad(lua_State* L) {
+  return CallWithTextMode(L, 3);
+}
+
+int LuaLoadFile(lua_State* L) {
+  return CallWithTextMode(L, 2);
+}
+
+int DoFileContinue(lua_State* L, int, lua_KContext) {
+  return lua_gettop(L) - 1;
+}
+
+int LuaDoFile(lua_State* L) {
+  const char* name = luaL_optstring(L, 1, nullptr);
+  lua_settop(L, 1);
+  if (luaL_loadfilex(L, name, "t") != LUA_OK) return lua_error(L);
+  lua_callk(L, 0, LUA_MULTRET, 0, DoFileContinue);
+  return DoFileContinue(L, 0, 0);
+}
+
+// The searcher of Lua modules for require: the standard one loads binary chunks too.
+int LuaSearchModule(lua_State* L) {
+  const char* name = luaL_checkstring(L, 1);
+  lua_getglobal(L, "package");
+  if (!lua_istable(L, -1)) return 0;
+  lua_getfield(L, -1, "searchpath");
+  lua_pushvalue(L, 1);
+  lua_getfield(L, -3, "path");
+  if (lua_type(L, -1) != LUA_TSTRING) luaL_error(L, "'package.path' must be a string");
+  lua_call(L, 2, 2);
+  if (lua_isnil(L, -2)) return 1;  // the message of every place looked at
+  lua_pop(L, 1);
+  const char* file = lua_tostring(L, -1);
+  if (luaL_loadfilex(L, file, "t") != LUA_OK)
+    return luaL_error(L, "error loading module '%s' from file '%s':\n\t%s", name, file, lua_tostring(L, -1));
+  lua_pushstring(L, file);
+  return 2;
+}
+
+void RegisterTextOnlyLoaders(lua_State* L) {
+  lua_pushglobaltable(L);
+  const struct {
+    const char* name;
+    lua_CFunction function;
+  } loaders[] = {{"load", LuaLoad}, {"loadfile", LuaLoadFile}};
+  for (const auto& loader : loaders) {
+    lua_getfield(L, -1, loader.name);
+    if (lua_isfunction(L, -1)) {
+      lua_pushcclosure(L, loader.function, 1);
+      lua_setfield(L, -2, loader.name);
+    } else {
+      lua_pop(L, 1);
+    }
+  }
+  lua_pushcfunction(L, LuaDoFile);
+  lua_setfield(L, -2, "dofile");
+  lua_pop(L, 1);
+  lua_getglobal(L, "package");
+  if (lua_istable(L, -1)) {
+    lua_getfield(L, -1, "searchers");
+    if (lua_istable(L, -1)) {
+      lua_pushcfunction(L, LuaSearchModule);
+      lua_rawseti(L, -2, 2);
+    }
+    lua_pop(L, 1);
+  }
+  lua_pop(L, 1);
 }
 
 int LuaExit(lua_State*) {
@@ -99,17 +199,23 @@ int LuaExit(lua_State*) {
 
 }  // namespace
 
-void SleepCanceller::Sleep(uint32_t ms) {
+bool SleepCanceller::Sleep(uint32_t ms) {
   std::unique_lock<std::mutex> lock(g_sleep_mutex);
-  g_sleep_wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return cancelled_.load(); });
+  return !g_sleep_wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return cancelled_.load(); });
 }
 
-void SleepCanceller::Cancel() {
+void SleepCanceller::Cancel(const char* message) {
   {
     std::lock_guard<std::mutex> lock(g_sleep_mutex);
+    message_ = message;
     cancelled_ = true;
   }
   g_sleep_wake.notify_all();
+}
+
+void SleepCanceller::Reset() {
+  std::lock_guard<std::mutex> lock(g_sleep_mutex);
+  cancelled_ = false;
 }
 
 double HostInt(double value) {
@@ -117,6 +223,8 @@ double HostInt(double value) {
   // conversion the host's int() relies on does.
   double rounded = std::nearbyint(value);
   if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0)) return -2147483648.0;
+  // A 32-bit integer has no negative zero: -0.4 and -0.0 give 0.
+  if (rounded == 0) return 0.0;
   return rounded;
 }
 
@@ -174,6 +282,8 @@ void RegisterHostFunctions(lua_State* L, SleepCanceller* canceller, int32_t log_
     lua_rawset(L, -3);
   }
   lua_pop(L, 1);
+
+  RegisterTextOnlyLoaders(L);
 
   lua_newtable(L);
   lua_pushstring(L, "__log");
