@@ -35,7 +35,10 @@ ScriptGuard::ScriptGuard(lua_State* L) : L_(L), message_("script stopped at the 
   }
   lua_pop(L, 1);
   lua_getglobal(L, "debug");
-  if (lua_istable(L, -1)) Replace(L, "sethook", SetHook);
+  if (lua_istable(L, -1)) {
+    Replace(L, "sethook", SetHook);
+    Replace(L, "gethook", GetHook);
+  }
   lua_pop(L, 1);
   std::lock_guard<std::mutex> lock(threads_mutex_);
   InstallHookLocked(L_, false);
@@ -144,6 +147,32 @@ int ScriptGuard::SetHook(lua_State* L) {
     guard->script_hooks_[target] = ScriptHook{hook, mask, count, count};
   guard->InstallHookLocked(target, guard->stop_.load());
   return 0;
+}
+
+// debug.gethook: what the script set (the standard function would name the guard's own
+// hook an "external hook").
+int ScriptGuard::GetHook(lua_State* L) {
+  lua_State* target = lua_type(L, 1) == LUA_TTHREAD ? lua_tothread(L, 1) : L;
+  ScriptGuard* guard = Of(L);
+  int arguments = lua_gettop(L);
+  lua_pushvalue(L, lua_upvalueindex(1));
+  lua_insert(L, 1);
+  if (guard == nullptr) {
+    lua_call(L, arguments, LUA_MULTRET);
+    return lua_gettop(L);
+  }
+  // The standard function reads the thread's hook: show it the script's for a moment.
+  // It runs no Lua code, and the lock keeps a stop from being missed meanwhile.
+  std::lock_guard<std::mutex> lock(guard->threads_mutex_);
+  auto it = guard->script_hooks_.find(target);
+  if (it == guard->script_hooks_.end())
+    lua_sethook(target, nullptr, 0, 0);
+  else
+    lua_sethook(target, it->second.hook, it->second.mask, it->second.count);
+  int status = lua_pcall(L, arguments, LUA_MULTRET, 0);
+  guard->InstallHookLocked(target, guard->stop_.load());
+  if (status != LUA_OK) return lua_error(L);
+  return lua_gettop(L);
 }
 
 // Resumes `co` from `L` as the standard coroutine library does, keeping `co` on the list

@@ -30,7 +30,7 @@ enum class GuardedEnd {
 class ScriptGuard : public StateHost, public std::enable_shared_from_this<ScriptGuard> {
  public:
   // Attaches itself to `L` (a state of NewLimitedState with its libraries open), sets the
-  // count hook, and replaces coroutine.resume, coroutine.wrap and debug.sethook by
+  // count hook, and replaces coroutine.resume, coroutine.wrap, debug.sethook and debug.gethook by
   // versions that keep the stop in force. The guard must outlive the state's use.
   explicit ScriptGuard(lua_State* L);
   ~ScriptGuard() override;
@@ -75,6 +75,7 @@ class ScriptGuard : public StateHost, public std::enable_shared_from_this<Script
 
   static void Hook(lua_State* L, lua_Debug* ar);
   static int SetHook(lua_State* L);
+  static int GetHook(lua_State* L);
   static int Resume(lua_State* L);
   static int Wrap(lua_State* L);
   static int WrapCall(lua_State* L);
