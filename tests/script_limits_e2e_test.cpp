@@ -190,16 +190,52 @@ TEST_F(ScriptLimitsTest, BinaryChunksAreRefusedInsideScripts) {
       "print(select(2, pcall(require, 'mod')))\n"
       "f = io.open('text.lua', 'w') f:write('return 7') f:close()\n"
       "print(load('return 5')(), loadfile('text.lua', 't')(), dofile('text.lua'), require('text'))\n"
+      // A reader function cannot reach a loader that takes binary chunks.
+      "local calls = 0\n"
+      "print(select(2, load(function() calls = calls + 1 local f = debug.getinfo(2, 'f').func\n"
+      "  if calls == 1 then print(select(2, f(dump, 'x', 'b'))) return dump end end)))\n"
+      "local parts = { 'return ', '4', '2' }\n"
+      "print(load(function() return table.remove(parts, 1) end)())\n"
       "return { info = { name = 'm' } }");
   EXPECT_EQ(r.exit_code, 0) << r.output;
-  EXPECT_EQ(Lines(r.lines.begin() + 1, r.lines.begin() + 8),
+  EXPECT_EQ(Lines(r.lines.begin() + 1, r.lines.begin() + 11),
             (Lines{"attempt to load a binary chunk (mode is '')",
                    "attempt to load a binary chunk (mode is 't')",
                    "attempt to load a binary chunk (mode is 't')",
                    "attempt to load a binary chunk (mode is 't')",
                    "error loading module 'mod' from file './mod.lua':",
                    "\tattempt to load a binary chunk (mode is 't')",
-                   "5\t7\t7\t7"}))
+                   "5\t7\t7\t7",
+                   "attempt to load a binary chunk (mode is '')",
+                   "attempt to load a binary chunk (mode is 't')",
+                   "42"}))
+      << r.output;
+  EXPECT_TRUE(Exists("a.qp"));
+}
+
+// Native code and the C library's own state stay out of a script's reach: loadlib
+// answers as in a Lua built without dynamic libraries, and the upvalues of C functions
+// can be neither read nor replaced (C code reads them without checks).
+TEST_F(ScriptLimitsTest, NativeInternalsAreOutOfReach) {
+  auto r = Compile(
+      "print(package.loadlib('libc.so.6', 'abort'))\n"
+      "print(pcall(require, 'zlib_or_any_c_module'))\n"
+      "print(select('#', debug.getupvalue(sys.sleep, 1)), select('#', debug.setupvalue(sys.sleep, 1, io.stdout)))\n"
+      "local lines = io.lines('a.lua')\n"
+      "print(select('#', debug.setupvalue(lines, 1, 1)), lines())\n"
+      "local gen = coroutine.wrap(function() coroutine.yield(1) end)\n"
+      "debug.setupvalue(gen, 1, 'not a coroutine')\n"
+      "sys.sleep(1) print(gen())\n"
+      "local x = 1 local function f() return x end\n"
+      "print(debug.getupvalue(f, 1), debug.setupvalue(f, 1, 2), f())\n"
+      "return { info = { name = 'm' } }");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  ASSERT_GE(r.lines.size(), 7u) << r.output;
+  EXPECT_EQ(r.lines[1], "nil\tdynamic libraries not enabled; check your Lua installation\tabsent");
+  EXPECT_EQ(r.lines[2], "false\tmodule 'zlib_or_any_c_module' not found:");
+  auto rest = std::find(r.lines.begin() + 3, r.lines.end(), "0\t0");
+  ASSERT_NE(rest, r.lines.end()) << r.output;
+  EXPECT_EQ(Lines(rest, rest + 4), (Lines{"0\t0", "0\tprint(package.loadlib('libc.so.6', 'abort'))", "1", "x\tx\t2"}))
       << r.output;
   EXPECT_TRUE(Exists("a.qp"));
 }

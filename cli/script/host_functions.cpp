@@ -1,6 +1,5 @@
 #include "cli/script/host_functions.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -102,33 +101,77 @@ int LuaSleep(lua_State* L) {
 
 // Scripts load text only: Lua does not verify bytecode, so a crafted binary chunk could
 // crash the compiler. The mode a script asks for loses its "b"; Lua's own check then
-// gives its usual "attempt to load a binary chunk" error.
-void PushTextMode(lua_State* L, int index) {
-  std::string mode = luaL_optstring(L, index, "bt");
-  mode.erase(std::remove(mode.begin(), mode.end(), 'b'), mode.end());
-  lua_pushlstring(L, mode.data(), mode.size());
+// gives its usual "attempt to load a binary chunk" error. The loaders are written here
+// rather than wrapped: the standard ones would stay within a script's reach (as an
+// upvalue, or on the call stack while a reader function runs).
+constexpr int kReaderSlot = 5;
+
+// The mode argument at `index` ("bt" when absent) without its "b", into `mode`.
+const char* TextMode(lua_State* L, int index, char (&mode)[4]) {
+  const char* given = luaL_optstring(L, index, "bt");
+  size_t length = 0;
+  for (; *given != '\0' && length + 1 < sizeof mode; ++given)
+    if (*given != 'b') mode[length++] = *given;
+  mode[length] = '\0';
+  return mode;
 }
 
-// load(chunk [, chunkname [, mode [, env]]]) and loadfile([filename [, mode [, env]]]):
-// the standard function (the upvalue) with the mode argument replaced.
-int CallWithTextMode(lua_State* L, int mode_index) {
-  int top = lua_gettop(L);
-  if (top < mode_index) lua_settop(L, mode_index);
-  PushTextMode(L, mode_index);
-  lua_replace(L, mode_index);
-  int arguments = std::max(top, mode_index);
-  lua_pushvalue(L, lua_upvalueindex(1));
-  lua_insert(L, 1);
-  lua_call(L, arguments, LUA_MULTRET);
-  return lua_gettop(L);
+const char* ReadFromFunction(lua_State* L, void*, size_t* size) {
+  luaL_checkstack(L, 2, "too many nested functions");
+  lua_pushvalue(L, 1);
+  lua_call(L, 0, 1);
+  if (lua_isnil(L, -1)) {
+    lua_pop(L, 1);
+    *size = 0;
+    return nullptr;
+  }
+  if (!lua_isstring(L, -1)) luaL_error(L, "reader function must return a string");
+  lua_replace(L, kReaderSlot);
+  return lua_tolstring(L, kReaderSlot, size);
 }
 
+// The loaded function with `env` (a stack index, 0 for none) as its first upvalue, or
+// nil and the message.
+int LoadResult(lua_State* L, int status, int env) {
+  if (status != LUA_OK) {
+    lua_pushnil(L);
+    lua_insert(L, -2);
+    return 2;
+  }
+  if (env != 0) {
+    lua_pushvalue(L, env);
+    if (!lua_setupvalue(L, -2, 1)) lua_pop(L, 1);
+  }
+  return 1;
+}
+
+// load(chunk [, chunkname [, mode [, env]]])
 int LuaLoad(lua_State* L) {
-  return CallWithTextMode(L, 3);
+  char mode[4];
+  size_t length = 0;
+  const char* text = lua_tolstring(L, 1, &length);
+  TextMode(L, 3, mode);
+  int env = lua_isnone(L, 4) ? 0 : 4;
+  int status;
+  if (text != nullptr) {
+    const char* name = luaL_optstring(L, 2, text);
+    status = luaL_loadbufferx(L, text, length, name, mode);
+  } else {
+    const char* name = luaL_optstring(L, 2, "=(load)");
+    luaL_checktype(L, 1, LUA_TFUNCTION);
+    lua_settop(L, kReaderSlot);
+    status = lua_load(L, ReadFromFunction, nullptr, name, mode);
+  }
+  return LoadResult(L, status, env);
 }
 
+// loadfile([filename [, mode [, env]]])
 int LuaLoadFile(lua_State* L) {
-  return CallWithTextMode(L, 2);
+  char mode[4];
+  const char* name = luaL_optstring(L, 1, nullptr);
+  TextMode(L, 2, mode);
+  int env = lua_isnone(L, 3) ? 0 : 3;
+  return LoadResult(L, luaL_loadfilex(L, name, mode), env);
 }
 
 int DoFileContinue(lua_State* L, int, lua_KContext) {
@@ -162,30 +205,82 @@ int LuaSearchModule(lua_State* L) {
   return 2;
 }
 
+// package.loadlib as in a Lua built without dynamic libraries: a native library's
+// functions would run with the script's state as their argument (luaopen_base would
+// bring the binary loaders back, abort would end the compiler).
+int LuaLoadLib(lua_State* L) {
+  lua_pushnil(L);
+  lua_pushliteral(L, "dynamic libraries not enabled; check your Lua installation");
+  lua_pushliteral(L, "absent");
+  return 3;
+}
+
+// debug.getupvalue and debug.setupvalue see the upvalues of Lua functions only. Those of
+// C functions are the library's own state (the file of an io.lines iterator, the
+// coroutine of a wrap, the sleep's canceller), which C code reads without checks: a
+// script that replaced one could crash the compiler.
+lua_CFunction g_standard_getupvalue = nullptr;
+lua_CFunction g_standard_setupvalue = nullptr;
+
+int CallStandard(lua_State* L, lua_CFunction standard) {
+  if (standard == nullptr || lua_iscfunction(L, 1)) return 0;  // no such upvalue
+  int arguments = lua_gettop(L);
+  lua_pushcfunction(L, standard);
+  lua_insert(L, 1);
+  lua_call(L, arguments, LUA_MULTRET);
+  return lua_gettop(L);
+}
+
+int LuaGetUpvalue(lua_State* L) {
+  return CallStandard(L, g_standard_getupvalue);
+}
+
+int LuaSetUpvalue(lua_State* L) {
+  return CallStandard(L, g_standard_setupvalue);
+}
+
+void HideNativeUpvalues(lua_State* L) {
+  lua_getglobal(L, "debug");
+  if (lua_istable(L, -1)) {
+    const struct {
+      const char* name;
+      lua_CFunction function;
+      lua_CFunction* standard;
+    } replaced[] = {{"getupvalue", LuaGetUpvalue, &g_standard_getupvalue},
+                    {"setupvalue", LuaSetUpvalue, &g_standard_setupvalue}};
+    for (const auto& entry : replaced) {
+      lua_getfield(L, -1, entry.name);
+      if (lua_CFunction standard = lua_tocfunction(L, -1)) *entry.standard = standard;
+      lua_pop(L, 1);
+      lua_pushcfunction(L, entry.function);
+      lua_setfield(L, -2, entry.name);
+    }
+  }
+  lua_pop(L, 1);
+}
+
 void RegisterTextOnlyLoaders(lua_State* L) {
-  lua_pushglobaltable(L);
   const struct {
     const char* name;
     lua_CFunction function;
-  } loaders[] = {{"load", LuaLoad}, {"loadfile", LuaLoadFile}};
+  } loaders[] = {{"load", LuaLoad}, {"loadfile", LuaLoadFile}, {"dofile", LuaDoFile}};
   for (const auto& loader : loaders) {
-    lua_getfield(L, -1, loader.name);
-    if (lua_isfunction(L, -1)) {
-      lua_pushcclosure(L, loader.function, 1);
-      lua_setfield(L, -2, loader.name);
-    } else {
-      lua_pop(L, 1);
-    }
+    lua_pushcfunction(L, loader.function);
+    lua_setglobal(L, loader.name);
   }
-  lua_pushcfunction(L, LuaDoFile);
-  lua_setfield(L, -2, "dofile");
-  lua_pop(L, 1);
   lua_getglobal(L, "package");
   if (lua_istable(L, -1)) {
+    lua_pushcfunction(L, LuaLoadLib);
+    lua_setfield(L, -2, "loadlib");
+    // require finds preloaded and Lua modules; native modules, like loadlib, are absent.
     lua_getfield(L, -1, "searchers");
     if (lua_istable(L, -1)) {
       lua_pushcfunction(L, LuaSearchModule);
       lua_rawseti(L, -2, 2);
+      lua_pushnil(L);
+      lua_rawseti(L, -2, 4);
+      lua_pushnil(L);
+      lua_rawseti(L, -2, 3);
     }
     lua_pop(L, 1);
   }
@@ -284,6 +379,7 @@ void RegisterHostFunctions(lua_State* L, SleepCanceller* canceller, int32_t log_
   lua_pop(L, 1);
 
   RegisterTextOnlyLoaders(L);
+  HideNativeUpvalues(L);
 
   lua_newtable(L);
   lua_pushstring(L, "__log");

@@ -14,12 +14,20 @@ namespace {
 // The count hook runs every kHookInterval Lua instructions until the stop.
 constexpr int kHookInterval = 1000;
 
-// Replaces table[name] (the table on top of the stack) by `function`, with the old value
-// as its one upvalue.
-void Replace(lua_State* L, const char* name, lua_CFunction function) {
+// The standard debug.sethook and debug.gethook. Kept here, not as upvalues or in the
+// registry, where a script could reach them (debug.getupvalue, debug.getregistry).
+lua_CFunction g_standard_sethook = nullptr;
+lua_CFunction g_standard_gethook = nullptr;
+
+// Replaces table[name] (the table on top of the stack) by `function`; gives the standard
+// C function it replaces.
+lua_CFunction Replace(lua_State* L, const char* name, lua_CFunction function) {
   lua_getfield(L, -1, name);
-  lua_pushcclosure(L, function, 1);
+  lua_CFunction standard = lua_tocfunction(L, -1);
+  lua_pop(L, 1);
+  lua_pushcfunction(L, function);
   lua_setfield(L, -2, name);
+  return standard;
 }
 
 }  // namespace
@@ -36,8 +44,10 @@ ScriptGuard::ScriptGuard(lua_State* L) : L_(L), message_("script stopped at the 
   lua_pop(L, 1);
   lua_getglobal(L, "debug");
   if (lua_istable(L, -1)) {
-    Replace(L, "sethook", SetHook);
-    Replace(L, "gethook", GetHook);
+    lua_CFunction sethook = Replace(L, "sethook", SetHook);
+    lua_CFunction gethook = Replace(L, "gethook", GetHook);
+    if (sethook != nullptr) g_standard_sethook = sethook;
+    if (gethook != nullptr) g_standard_gethook = gethook;
   }
   lua_pop(L, 1);
   std::lock_guard<std::mutex> lock(threads_mutex_);
@@ -132,11 +142,11 @@ void ScriptGuard::Hook(lua_State* L, lua_Debug* ar) {
 int ScriptGuard::SetHook(lua_State* L) {
   lua_State* target = lua_type(L, 1) == LUA_TTHREAD ? lua_tothread(L, 1) : L;
   int arguments = lua_gettop(L);
-  lua_pushvalue(L, lua_upvalueindex(1));
+  ScriptGuard* guard = Of(L);
+  if (guard == nullptr || g_standard_sethook == nullptr) return 0;
+  lua_pushcfunction(L, g_standard_sethook);
   lua_insert(L, 1);
   lua_call(L, arguments, 0);
-  ScriptGuard* guard = Of(L);
-  if (guard == nullptr) return 0;
   void (*hook)(lua_State*, lua_Debug*) = lua_gethook(target);
   int mask = lua_gethookmask(target);
   int count = lua_gethookcount(target);
@@ -154,13 +164,10 @@ int ScriptGuard::SetHook(lua_State* L) {
 int ScriptGuard::GetHook(lua_State* L) {
   lua_State* target = lua_type(L, 1) == LUA_TTHREAD ? lua_tothread(L, 1) : L;
   ScriptGuard* guard = Of(L);
+  if (guard == nullptr || g_standard_gethook == nullptr) return 0;
   int arguments = lua_gettop(L);
-  lua_pushvalue(L, lua_upvalueindex(1));
+  lua_pushcfunction(L, g_standard_gethook);
   lua_insert(L, 1);
-  if (guard == nullptr) {
-    lua_call(L, arguments, LUA_MULTRET);
-    return lua_gettop(L);
-  }
   // The standard function reads the thread's hook: show it the script's for a moment.
   // It runs no Lua code, and the lock keeps a stop from being missed meanwhile.
   std::lock_guard<std::mutex> lock(guard->threads_mutex_);
