@@ -169,15 +169,20 @@ int ScriptGuard::GetHook(lua_State* L) {
   lua_pushcfunction(L, g_standard_gethook);
   lua_insert(L, 1);
   // The standard function reads the thread's hook: show it the script's for a moment.
-  // It runs no Lua code, and the lock keeps a stop from being missed meanwhile.
-  std::lock_guard<std::mutex> lock(guard->threads_mutex_);
-  auto it = guard->script_hooks_.find(target);
-  if (it == guard->script_hooks_.end())
-    lua_sethook(target, nullptr, 0, 0);
-  else
-    lua_sethook(target, it->second.hook, it->second.mask, it->second.count);
+  // No lock is held while it runs (it allocates, and a finalizer may resume a coroutine);
+  // it runs no hooked code, and a stop meanwhile is seen when the guard's hook returns.
+  ScriptHook own{nullptr, 0, 0, 0};
+  {
+    std::lock_guard<std::mutex> lock(guard->threads_mutex_);
+    auto it = guard->script_hooks_.find(target);
+    if (it != guard->script_hooks_.end()) own = it->second;
+  }
+  lua_sethook(target, own.hook, own.mask, own.count);
   int status = lua_pcall(L, arguments, LUA_MULTRET, 0);
-  guard->InstallHookLocked(target, guard->stop_.load());
+  {
+    std::lock_guard<std::mutex> lock(guard->threads_mutex_);
+    guard->InstallHookLocked(target, guard->stop_.load());
+  }
   if (status != LUA_OK) return lua_error(L);
   return lua_gettop(L);
 }
