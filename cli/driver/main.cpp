@@ -2,11 +2,12 @@
 //
 // Exit status: 0 when a QP file was written, 1 when the compile failed, 2 on a usage or
 // command-line error, 3 when the assembler cannot be initialised.
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <thread>
@@ -32,8 +33,8 @@ constexpr int kExitAssembler = 3;
 
 const char kPrefix[] = "[ERROR] akqp-cli: ";
 
-// Ends the process. A script given up in a stuck C call may still be running on its
-// thread: leave at once, without the clean-up that could touch its state.
+// Ends the process at once, without the clean-up that could touch the state of script
+// code that was given up and may still be running on its thread.
 [[noreturn]] void End(int status) {
   std::fflush(stdout);
   std::fflush(stderr);
@@ -116,19 +117,32 @@ int Run(int argc, char** argv) {
   if (!verify.empty()) WarnWhenVerifyFileGivesNoSection(job->script, verify);
 
   int result = 0;
-  std::atomic<bool> done{false};
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
   std::thread compile([&] {
+    int compiled = 0;
     try {
-      result = RunCompile(&job->args, options);
+      compiled = RunCompile(&job->args, options);
     } catch (const std::bad_alloc&) {
       platform::ConsoleWriteLine(std::string(kPrefix) + "Out of memory.");
-      result = 0;
     }
-    done = true;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      result = compiled;
+      done = true;
+    }
+    ended.notify_all();
   });
-  // The main thread only waits, looking every 100 ms.
-  while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // The main thread only waits, looking every 100 ms and waking as soon as the compile
+  // has ended.
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!done) ended.wait_for(lock, std::chrono::milliseconds(100));
+  }
   compile.join();
+  // Script code that was given up may still run and reach the job: it stays.
+  if (ScriptAbandoned()) static_cast<void>(job.release());
   return result == 1 ? kExitCompiled : kExitFailed;
 }
 
@@ -136,10 +150,15 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   // The last line of defence: every module turns a shortage into its own failure.
+  int status = kExitFailed;
   try {
-    End(Run(argc, argv));
+    status = Run(argc, argv);
   } catch (const std::bad_alloc&) {
     platform::ConsoleWriteLine(std::string(kPrefix) + "Out of memory.");
     End(kExitFailed);
   }
+  if (ScriptAbandoned()) End(status);
+  // Otherwise the process ends normally, with every clean-up (and a sanitizer build's
+  // leak check).
+  return status;
 }
