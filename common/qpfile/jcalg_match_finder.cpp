@@ -11,12 +11,16 @@ constexpr uint32_t kNone = 0xFFFFFFFFu;  // inputs stay below 4 GiB, so no posit
 }  // namespace
 
 MatchFinder::MatchFinder(const uint8_t* data, size_t size, uint32_t window,
-                         uint32_t nice_length, uint32_t depth)
+                         uint32_t nice_length, uint32_t depth, uint32_t good_length,
+                         uint32_t good_depth, uint32_t max_others)
     : data_(data),
       size_(size),
       window_(window),
       nice_length_(std::max<uint32_t>(nice_length, 2)),
       depth_(std::max<uint32_t>(depth, 1)),
+      good_length_(good_length),
+      good_depth_(good_depth),
+      max_others_(max_others),
       cycle_(size_t{window} + 1),
       tree_(2 * std::min<size_t>(cycle_, size + 1), kNone) {
   // A tree never needs more slots than there are positions, nor the head table more
@@ -52,6 +56,7 @@ size_t MatchFinder::Walk(size_t pos, std::vector<Match>* out, std::vector<Match>
   uint32_t len_smaller = 0, len_larger = 0;
   uint32_t best = 1;
   size_t found = 0;
+  size_t others_left = others != nullptr ? max_others_ : 0;
   for (uint32_t steps = depth_;; --steps) {
     if (cur == kNone || pos - cur > window_ || steps == 0) {
       *smaller = kNone;
@@ -60,10 +65,13 @@ size_t MatchFinder::Walk(size_t pos, std::vector<Match>* out, std::vector<Match>
     }
     uint32_t* node = &tree_[2 * (cur % cycle_)];
     uint32_t len = CommonPrefixLength(data_ + cur, cur_bytes, std::min(len_smaller, len_larger), max_len);
-    if (len <= best && len >= 2 && others != nullptr)
+    if (len <= best && len >= 2 && others_left != 0) {
       others->push_back(Match{len, static_cast<uint32_t>(pos - cur)});
+      --others_left;
+    }
     if (len > best) {
       best = len;
+      if (len >= good_length_ && steps > good_depth_) steps = good_depth_ + 1;
       if (out != nullptr) {
         out->push_back(Match{len, static_cast<uint32_t>(pos - cur)});
         ++found;

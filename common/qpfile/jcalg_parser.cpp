@@ -10,19 +10,22 @@
 namespace jcalg::detail {
 namespace {
 
-// window, depth, nice length, arrivals (0: the lazy parse alone). Levels 8 and 9 share
-// their window, and the packer is given only the window, so they pack alike.
+// window, depth, good length, good depth, nice length, arrivals (0: the lazy parse
+// alone). Levels 8 and 9 share their window, and the packer is given only the window, so
+// they pack alike.
 constexpr LevelParameters kLevels[10] = {
-    {1024, 4, 24, 0},    {2048, 8, 32, 0},    {4096, 8, 32, 1},    {8192, 8, 32, 1},
-    {16384, 12, 48, 2},  {32768, 16, 64, 2},  {40960, 24, 96, 3},  {57344, 32, 128, 3},
-    {65536, 48, 192, 5}, {65536, 48, 192, 5},
+    {1024, 4, 24, 4, 24, 0},      {2048, 8, 32, 8, 32, 0},      {4096, 8, 32, 8, 32, 1},
+    {8192, 8, 32, 8, 32, 1},      {16384, 12, 32, 8, 48, 2},    {32768, 16, 32, 8, 64, 2},
+    {40960, 24, 32, 8, 96, 3},    {57344, 32, 32, 8, 128, 3},   {65536, 48, 32, 8, 192, 5},
+    {65536, 48, 32, 8, 192, 5},
 };
 
 // Positions parsed at once. Arrival tables grow with the block, so long inputs are
 // parsed block after block (matches still reach back across blocks).
-constexpr size_t kBlockSize = size_t{1} << 17;
+constexpr size_t kBlockSize = size_t{1} << 13;
 
-// Matches tried per position besides the nearest for each length.
+// Matches tried per position besides the nearest for each length: the nearest few are
+// worth trying, and keeping only those bounds the memory of a block.
 constexpr size_t kMaxOthers = 8;
 
 // Small blocks are cheap to parse, so they get the most arrivals per position.
@@ -125,6 +128,22 @@ void UseLiteralBlocks(std::vector<Op>* ops) {
     k = end;
   }
   ops->swap(result);
+}
+
+// Lengths up to this get an arrival each; longer ones only where their gamma code grows.
+constexpr uint32_t kEveryLengthUpTo = 16;
+
+// The next length of a match after `len` that gets an arrival of its own, for a match
+// whose length is coded less `adjust` and reaches `top` at most. Past
+// kEveryLengthUpTo only the longest length of each gamma code size is offered (and
+// `top`): a shorter one costs as much, and a path that needs the match to stop there
+// for a new match after it is rare (the shorter lengths still give literals, near
+// copies and repeats after them through the longer one).
+inline uint32_t NextLength(uint32_t len, uint32_t adjust, uint32_t top) {
+  if (len < kEveryLengthUpTo || len >= top) return len + 1;
+  uint32_t coded = len - adjust + 1;  // the next length as coded
+  uint32_t longest = (2u << (31 - __builtin_clz(coded))) - 1 + adjust;  // same code size
+  return std::min(longest, top);
 }
 
 // One block of the input with its matches; runs parses over it. The parses give ops
@@ -294,7 +313,7 @@ void BlockParser::ExpandMatches(size_t i, uint32_t index_bits, size_t* skip_to) 
     uint32_t adjust = OffsetAdjust(m->offset);
     uint32_t offset_bits = NewOffsetBits(m->offset, index_bits);
     uint32_t top = std::min(m->length, rest);
-    for (uint32_t len = std::max(from, adjust + 2); len <= top; ++len)
+    for (uint32_t len = std::max(from, adjust + 2); len <= top; len = NextLength(len, adjust, top))
       Relax(i + len, price + offset_bits + GammaBits(len - adjust), m->offset, len, kNew, 0);
     from = std::max(from, top + 1);
   }
@@ -323,12 +342,13 @@ bool BlockParser::RunOptimal(uint32_t index_bits, uint32_t arrivals,
       } else {
         Relax(i + 1, a.price + literal_bits[i], a.rep, 1, kLiteral, s);
       }
-      // The last offset again.
-      if (a.rep <= p && rest >= 2 && data_[p - a.rep] == byte &&
+      // The last offset again. After a match with that offset the match itself reaches
+      // as far for fewer bits, so only other arrivals try it.
+      if (a.step != kNew && a.step != kRep && a.rep <= p && rest >= 2 && data_[p - a.rep] == byte &&
           data_[p + 1 - a.rep] == data_[p + 1]) {
         uint32_t len = CommonPrefixLength(data_ + p - a.rep, data_ + p, 0, rest);
         uint32_t top = std::min(len, nice_);
-        for (uint32_t l = 2; l <= top; ++l) Relax(i + l, a.price + RepMatchBits(l), a.rep, l, kRep, s);
+        for (uint32_t l = 2; l <= top; l = NextLength(l, 0, top)) Relax(i + l, a.price + RepMatchBits(l), a.rep, l, kRep, s);
         if (len > top) {
           Relax(i + len, a.price + RepMatchBits(len), a.rep, len, kRep, s);
           skip_to = std::max(skip_to, i + len);
@@ -683,7 +703,8 @@ std::vector<Op> Parse(const uint8_t* data, size_t size, uint32_t window) {
 std::vector<Op> Parse(const uint8_t* data, size_t size, const LevelParameters& params) {
   std::vector<Op> ops;
   CoderState state;
-  MatchFinder finder(data, size, params.window, params.nice_length, params.depth);
+  MatchFinder finder(data, size, params.window, params.nice_length, params.depth,
+                     params.good_length, params.good_depth, kMaxOthers);
   BlockMatches matches;
 
   for (size_t begin = 0; begin < size || ops.empty(); begin += kBlockSize) {
@@ -692,10 +713,6 @@ std::vector<Op> Parse(const uint8_t* data, size_t size, const LevelParameters& p
     if (params.arrivals > 0) {
       for (size_t p = begin; p < end; ++p) {
         finder.FindAndInsert(p, &matches.nearest, &matches.others);
-        // The nearest few of the others are worth trying, and keeping only those
-        // bounds the memory of a block.
-        matches.others.resize(std::min<size_t>(matches.others.size(),
-                                               matches.first_other.back() + kMaxOthers));
         matches.first.push_back(static_cast<uint32_t>(matches.nearest.size()));
         matches.first_other.push_back(static_cast<uint32_t>(matches.others.size()));
       }
