@@ -162,10 +162,12 @@ class BlockParser {
         finder_(finder) {}
 
   // The shortest path over the block, with `arrivals` arrivals kept per position and
-  // a literal at position i priced at literal_bits[i] bits. Appends its ops and sets
-  // the last offset at its end. False when no path was found (never expected).
+  // a literal at position i priced at literal_bits[i] bits; raw literal blocks are
+  // weighed only when `literal_blocks` (data that packs never needs them, and they
+  // reach far ahead). Appends its ops and sets the last offset at its end. False when
+  // no path was found (never expected).
   bool RunOptimal(uint32_t index_bits, uint32_t arrivals, const std::vector<uint8_t>& literal_bits,
-                  uint32_t rep, std::vector<Op>* ops, uint32_t* rep_out);
+                  bool literal_blocks, uint32_t rep, std::vector<Op>* ops, uint32_t* rep_out);
 
   // A quick parse in 9-bit literals: at each position the code that saves the most
   // bits against literals, unless one byte and then the best code at the next position
@@ -320,7 +322,8 @@ void BlockParser::ExpandMatches(size_t i, uint32_t index_bits, size_t* skip_to) 
 }
 
 bool BlockParser::RunOptimal(uint32_t index_bits, uint32_t arrivals,
-                             const std::vector<uint8_t>& literal_bits, uint32_t rep,
+                             const std::vector<uint8_t>& literal_bits, bool literal_blocks,
+                             uint32_t rep,
                              std::vector<Op>* ops, uint32_t* rep_out) {
   slots_ = std::clamp<size_t>(arrivals, 1, kMaxArrivals);
   table_.assign((size_ + 1) * slots_, Arrival{kUnreached, 0, 0, kStart, 0, 0});
@@ -357,7 +360,7 @@ bool BlockParser::RunOptimal(uint32_t index_bits, uint32_t arrivals,
     }
     // Raw literal blocks, for what does not pack (a block that follows a block costs
     // no code of its own).
-    if (rest >= 256) {
+    if (literal_blocks && rest >= 256) {
       uint32_t bits = here[0].step == kBlock ? kLiteralBlockBits
                                              : kLiteralBlockStartBits + kLiteralBlockBits;
       Relax(i + 256, here[0].price + bits, here[0].rep, 256, kBlock, 0);
@@ -665,13 +668,15 @@ std::pair<uint32_t, size_t> BestLiteralBase(const uint8_t* data, size_t begin,
 
 // The index bits that code the new offsets of a parse in the fewest bits.
 uint32_t BestIndexBits(const std::vector<Op>& ops, uint32_t current) {
+  std::vector<uint32_t> offsets;
+  for (const Op& op : ops) {
+    if (op.kind == OpKind::kMatch) offsets.push_back(op.offset);
+  }
   uint32_t best_bits = current;
   uint64_t best = UINT64_MAX;
   for (uint32_t ib = 0; ib <= 16; ++ib) {
     uint64_t total = ib == current ? 0 : IndexSizeCodeBits(ib);
-    for (const Op& op : ops) {
-      if (op.kind == OpKind::kMatch) total += NewOffsetBits(op.offset, ib);
-    }
+    for (uint32_t offset : offsets) total += NewOffsetBits(offset, ib);
     if (total < best || (total == best && ib == current)) {
       best = total;
       best_bits = ib;
@@ -743,8 +748,13 @@ std::vector<Op> Parse(const uint8_t* data, size_t size, const LevelParameters& p
       uint32_t arrivals = end - begin <= kSmallBlock ? kMaxArrivals : params.arrivals;
       std::vector<Op> optimal_ops;
       uint32_t optimal_rep;
+      // Where the quick parse found no stretch worth raw literal blocks, neither will
+      // the optimal one.
+      bool literal_blocks = std::any_of(lazy_ops.begin(), lazy_ops.end(), [](const Op& op) {
+        return op.kind == OpKind::kLiteralBlocks;
+      });
       if (block.RunOptimal(index_bits, arrivals, LiteralBits(data, begin, end - begin, marks, seven),
-                           state.rep, &optimal_ops, &optimal_rep)) {
+                           literal_blocks, state.rep, &optimal_ops, &optimal_rep)) {
         CoderState optimal_state = state;
         optimal_ops = AssignLiteralModes(data, begin, optimal_ops, state, seven, &optimal_state,
                                          nullptr);
