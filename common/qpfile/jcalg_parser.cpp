@@ -58,11 +58,11 @@ enum Step : uint8_t { kStart, kLiteral, kZero, kNear, kShort, kNew, kRep, kBlock
 struct Arrival {
   uint32_t price;   // bits from the start of the block
   uint32_t rep;     // last offset after this step
-  uint32_t length;  // bytes the step covered
+  uint16_t length;  // bytes the step covered (within a block, so below 2^16)
   uint8_t step;
   uint8_t prev_slot;
-  uint16_t unused;
 };
+static_assert(kBlockSize < (size_t{1} << 16), "a step's length must fit its field");
 
 // The matches of every position of a block, as the finder gave them.
 struct BlockMatches {
@@ -193,7 +193,7 @@ class BlockParser {
     Arrival* a = Slots(i);
     const size_t last = slots_ - 1;
     if (price >= a[last].price) return;  // (an empty slot has the highest price)
-    Arrival fresh{price, rep, length, step, static_cast<uint8_t>(prev_slot), 0};
+    Arrival fresh{price, rep, static_cast<uint16_t>(length), step, static_cast<uint8_t>(prev_slot)};
     // Where the same last offset is already held, the offer replaces it only when
     // cheaper; otherwise the dearest arrival makes room.
     size_t from = last;
@@ -326,7 +326,7 @@ bool BlockParser::RunOptimal(uint32_t index_bits, uint32_t arrivals,
                              uint32_t rep,
                              std::vector<Op>* ops, uint32_t* rep_out) {
   slots_ = std::clamp<size_t>(arrivals, 1, kMaxArrivals);
-  table_.assign((size_ + 1) * slots_, Arrival{kUnreached, 0, 0, kStart, 0, 0});
+  table_.assign((size_ + 1) * slots_, Arrival{kUnreached, 0, 0, kStart, 0});
   Relax(0, 0, rep, 0, kStart, 0);
 
   size_t skip_to = 0;
