@@ -1,6 +1,7 @@
 #include "common/qpfile/jcalg_match_finder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace jcalg::detail {
@@ -21,13 +22,12 @@ MatchFinder::MatchFinder(const uint8_t* data, size_t size, uint32_t window,
       good_length_(good_length),
       good_depth_(good_depth),
       max_others_(max_others),
-      cycle_(size_t{window} + 1),
-      tree_(2 * std::min<size_t>(cycle_, size + 1), kNone) {
+      cycle_mask_(std::bit_ceil(std::min<size_t>(size_t{window} + 1, size + 1)) - 1),
+      tree_(2 * (cycle_mask_ + 1), kNone) {
   // A tree never needs more slots than there are positions, nor the head table more
   // entries than about one per position: small inputs hash the byte pair into fewer
   // trees (a tree may then hold suffixes of different pairs, which the walk handles,
   // since it compares whole suffixes).
-  cycle_ = std::min<size_t>(cycle_, size + 1);
   head_bits_ = 8;
   while (head_bits_ < 16 && (size_t{1} << head_bits_) < size) ++head_bits_;
   head_.assign(size_t{1} << head_bits_, kNone);
@@ -51,7 +51,7 @@ size_t MatchFinder::Walk(size_t pos, std::vector<Match>* out, std::vector<Match>
 
   // The new root's two subtrees are built from the nodes met on the way down: every
   // node smaller than the new suffix goes to the left, every larger one to the right.
-  uint32_t* smaller = &tree_[2 * (pos % cycle_)];
+  uint32_t* smaller = &tree_[2 * (pos & cycle_mask_)];
   uint32_t* larger = smaller + 1;
   uint32_t len_smaller = 0, len_larger = 0;
   uint32_t best = 1;
@@ -63,7 +63,7 @@ size_t MatchFinder::Walk(size_t pos, std::vector<Match>* out, std::vector<Match>
       *larger = kNone;
       break;
     }
-    uint32_t* node = &tree_[2 * (cur % cycle_)];
+    uint32_t* node = &tree_[2 * (cur & cycle_mask_)];
     uint32_t len = CommonPrefixLength(data_ + cur, cur_bytes, std::min(len_smaller, len_larger), max_len);
     if (len <= best && len >= 2 && others_left != 0) {
       others->push_back(Match{len, static_cast<uint32_t>(pos - cur)});

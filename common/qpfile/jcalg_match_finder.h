@@ -69,7 +69,10 @@ class MatchFinder {
   uint32_t good_length_;
   uint32_t good_depth_;
   uint32_t max_others_;
-  size_t cycle_;                 // window + 1 tree slots, reused cyclically
+  // Tree slots are reused cyclically: a power of two of them, at least window + 1 (a
+  // slot comes round again only when its position has left the window), or fewer for
+  // a short input.
+  size_t cycle_mask_;
   uint32_t head_bits_;
   std::vector<uint32_t> head_;   // per hashed byte pair: the latest position, or kNone
   std::vector<uint32_t> tree_;   // per slot: smaller child, larger child (or kNone)
