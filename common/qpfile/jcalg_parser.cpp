@@ -151,15 +151,18 @@ inline uint32_t NextLength(uint32_t len, uint32_t adjust, uint32_t top) {
 class BlockParser {
  public:
   // Either `matches` (the optimal parse) or `finder` (the lazy parse alone) is given.
+  // `table` holds the arrivals; it is kept from block to block, so that its memory is
+  // had once.
   BlockParser(const uint8_t* data, size_t begin, size_t end, uint32_t window, uint32_t nice,
-              const BlockMatches* matches, MatchFinder* finder)
+              const BlockMatches* matches, MatchFinder* finder, std::vector<Arrival>* table)
       : data_(data),
         begin_(begin),
         size_(end - begin),
         window_(window),
         nice_(nice),
         matches_(matches),
-        finder_(finder) {}
+        finder_(finder),
+        table_(*table) {}
 
   // The shortest path over the block, with `arrivals` arrivals kept per position and
   // a literal at position i priced at literal_bits[i] bits; raw literal blocks are
@@ -255,7 +258,7 @@ class BlockParser {
   MatchFinder* finder_;
   std::vector<Match> found_;
   size_t slots_ = 1;
-  std::vector<Arrival> table_;
+  std::vector<Arrival>& table_;
 };
 
 // New-offset matches and short matches from the cheapest arrival at i: they set a new
@@ -711,6 +714,7 @@ std::vector<Op> Parse(const uint8_t* data, size_t size, const LevelParameters& p
   MatchFinder finder(data, size, params.window, params.nice_length, params.depth,
                      params.good_length, params.good_depth, kMaxOthers);
   BlockMatches matches;
+  std::vector<Arrival> arrivals_table;
 
   for (size_t begin = 0; begin < size || ops.empty(); begin += kBlockSize) {
     size_t end = std::min(size, begin + kBlockSize);
@@ -723,7 +727,7 @@ std::vector<Op> Parse(const uint8_t* data, size_t size, const LevelParameters& p
       }
     }
     BlockParser block(data, begin, end, params.window, params.nice_length, &matches,
-                      params.arrivals > 0 ? nullptr : &finder);
+                      params.arrivals > 0 ? nullptr : &finder, &arrivals_table);
 
     // The quick parse: the result at the lowest levels, and otherwise where the
     // literal base, the literal modes and the index bits for the optimal parse are
