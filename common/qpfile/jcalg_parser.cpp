@@ -538,6 +538,10 @@ struct LiteralMark {
 std::vector<Op> AssignLiteralModes(const uint8_t* data, size_t begin, const std::vector<Op>& ops,
                                    const CoderState& in, std::optional<LiteralMode> seven,
                                    CoderState* mode_out, std::vector<LiteralMark>* marks) {
+  // A block without a 7-bit mode of its own may begin in the 7-bit mode of the block
+  // before: that mode is then its 7-bit one, so that a literal which does not fit it
+  // gets a literal-size code before it.
+  if (!seven && in.has_mode && in.mode.size == 7) seven = in.mode;
   const LiteralMode eight{8, 0};
   const LiteralMode modes[2] = {eight, seven.value_or(eight)};
   std::vector<Op> result;

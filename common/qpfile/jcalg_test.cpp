@@ -505,6 +505,33 @@ TEST(JcalgEncode, SimilarRecordsPackAsRepeatsAcrossParseBlocks) {
   }
 }
 
+TEST(JcalgEncode, ShortLastBlockAfterSevenBitLiterals) {
+  // A parse block of text, coded in 7-bit literals, then a short last block whose few
+  // literals are too few for a 7-bit mode of its own and do not all fit the text's: the
+  // bytes that do not fit need a literal-size code there, since the text's mode is
+  // still in force.
+  for (size_t text_size : {8192u, 8192u * 2}) {
+    for (uint32_t seed = 0; seed < 4; ++seed) {
+      Bytes in = WordText(text_size, seed);
+      std::mt19937 rng(seed);
+      for (int k = 0; k < 8; ++k) {
+        in.push_back(static_cast<uint8_t>(0x80 + rng() % 0x80));
+        size_t from = rng() % (text_size - 16);
+        in.insert(in.end(), in.begin() + static_cast<std::ptrdiff_t>(from),
+                  in.begin() + static_cast<std::ptrdiff_t>(from + 12));
+        in.push_back(static_cast<uint8_t>('a' + rng() % 26));
+      }
+      for (int level : {2, 5, 9}) {
+        SCOPED_TRACE("level " + std::to_string(level) + ", seed " + std::to_string(seed));
+        Bytes packed = jcalg::Encode(in.data(), in.size(), jcalg::WindowForLevel(level));
+        ASSERT_FALSE(packed.empty());
+        EXPECT_EQ(DecodeAll(packed), in);
+        EXPECT_GE(ReadStream(packed).seven_bit_codes, 1u);
+      }
+    }
+  }
+}
+
 TEST(JcalgEncode, HigherLevelsPackRepetitiveTextSmaller) {
   Bytes text = WordText(200000, 11);
   size_t level0 = jcalg::Encode(text.data(), text.size(), jcalg::WindowForLevel(0)).size();
