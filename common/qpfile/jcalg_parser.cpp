@@ -11,13 +11,17 @@ namespace jcalg::detail {
 namespace {
 
 // window, depth, good length, good depth, nice length, arrivals (0: the lazy parse
-// alone). Levels 8 and 9 share their window, and the packer is given only the window, so
-// they pack alike.
+// alone), spread. Levels 8 and 9 share their window, and the packer is given only the
+// window, so they pack alike. A last offset rarely saves more than a few bits later, so
+// arrivals far dearer than the cheapest at their position seldom lead anywhere; the
+// spread drops them, which lets the highest levels keep many arrivals for the price of
+// a few.
 constexpr LevelParameters kLevels[10] = {
-    {1024, 4, 24, 4, 24, 0},      {2048, 8, 32, 8, 32, 0},      {4096, 8, 32, 8, 32, 1},
-    {8192, 8, 32, 8, 32, 1},      {16384, 12, 32, 8, 48, 2},    {32768, 16, 32, 8, 64, 2},
-    {40960, 24, 32, 8, 96, 3},    {57344, 32, 32, 8, 128, 3},   {65536, 48, 32, 8, 192, 5},
-    {65536, 48, 32, 8, 192, 5},
+    {1024, 4, 24, 4, 24, 0, kNoSpread},     {2048, 8, 32, 8, 32, 0, kNoSpread},
+    {4096, 8, 32, 8, 32, 1, kNoSpread},     {8192, 8, 32, 8, 32, 1, kNoSpread},
+    {16384, 12, 32, 8, 48, 2, kNoSpread},   {32768, 16, 32, 8, 64, 2, kNoSpread},
+    {40960, 24, 32, 8, 96, 3, kNoSpread},   {57344, 32, 32, 8, 128, 3, kNoSpread},
+    {65536, 48, 32, 8, 192, 16, 6},         {65536, 48, 32, 8, 192, 16, 6},
 };
 
 // Positions parsed at once. Arrival tables grow with the block, so long inputs are
@@ -164,13 +168,14 @@ class BlockParser {
         finder_(finder),
         table_(*table) {}
 
-  // The shortest path over the block, with `arrivals` arrivals kept per position and
+  // The shortest path over the block, with `arrivals` arrivals kept per position (none
+  // dearer than `spread` bits over the cheapest there) and
   // a literal at position i priced at literal_bits[i] bits; raw literal blocks are
   // weighed only when `literal_blocks` (data that packs never needs them, and they
   // reach far ahead). Appends its ops and sets the last offset at its end. False when
   // no path was found (never expected).
-  bool RunOptimal(uint32_t index_bits, uint32_t arrivals, const std::vector<uint8_t>& literal_bits,
-                  bool literal_blocks, uint32_t rep, std::vector<Op>* ops, uint32_t* rep_out);
+  bool RunOptimal(uint32_t index_bits, uint32_t arrivals, uint32_t spread,
+                  const std::vector<uint8_t>& literal_bits, bool literal_blocks, uint32_t rep, std::vector<Op>* ops, uint32_t* rep_out);
 
   // A quick parse in 9-bit literals: at each position the code that saves the most
   // bits against literals, unless one byte and then the best code at the next position
@@ -196,6 +201,7 @@ class BlockParser {
     Arrival* a = Slots(i);
     const size_t last = slots_ - 1;
     if (price >= a[last].price) return;  // (an empty slot has the highest price)
+    if (a[0].price != kUnreached && price > a[0].price + spread_) return;
     Arrival fresh{price, rep, static_cast<uint16_t>(length), step, static_cast<uint8_t>(prev_slot)};
     // Where the same last offset is already held, the offer replaces it only when
     // cheaper; otherwise the dearest arrival makes room.
@@ -258,6 +264,7 @@ class BlockParser {
   MatchFinder* finder_;
   std::vector<Match> found_;
   size_t slots_ = 1;
+  uint32_t spread_ = kNoSpread;
   std::vector<Arrival>& table_;
 };
 
@@ -324,11 +331,12 @@ void BlockParser::ExpandMatches(size_t i, uint32_t index_bits, size_t* skip_to) 
   }
 }
 
-bool BlockParser::RunOptimal(uint32_t index_bits, uint32_t arrivals,
+bool BlockParser::RunOptimal(uint32_t index_bits, uint32_t arrivals, uint32_t spread,
                              const std::vector<uint8_t>& literal_bits, bool literal_blocks,
                              uint32_t rep,
                              std::vector<Op>* ops, uint32_t* rep_out) {
   slots_ = std::clamp<size_t>(arrivals, 1, kMaxArrivals);
+  spread_ = std::min(spread, kNoSpread);
   table_.assign((size_ + 1) * slots_, Arrival{kUnreached, 0, 0, kStart, 0});
   Relax(0, 0, rep, 0, kStart, 0);
 
@@ -340,7 +348,10 @@ bool BlockParser::RunOptimal(uint32_t index_bits, uint32_t arrivals,
     const uint8_t byte = data_[p];
     const uint32_t near = byte == 0 ? 0 : NearOffset(p);
     const uint32_t rest = static_cast<uint32_t>(size_ - i);
-    for (size_t s = 0; s < slots_ && here[s].price != kUnreached; ++s) {
+    // Arrivals that the cheapest one has overtaken by more than the spread since they
+    // were kept are not followed either.
+    const uint32_t dearest = here[0].price + spread_;
+    for (size_t s = 0; s < slots_ && here[s].price <= dearest; ++s) {
       const Arrival a = here[s];
       // One byte: the byte-0 code, a near copy, or a literal.
       if (byte == 0 || near != 0) {
@@ -761,7 +772,7 @@ std::vector<Op> Parse(const uint8_t* data, size_t size, const LevelParameters& p
       bool literal_blocks = std::any_of(lazy_ops.begin(), lazy_ops.end(), [](const Op& op) {
         return op.kind == OpKind::kLiteralBlocks;
       });
-      if (block.RunOptimal(index_bits, arrivals, LiteralBits(data, begin, end - begin, marks, seven),
+      if (block.RunOptimal(index_bits, arrivals, params.spread, LiteralBits(data, begin, end - begin, marks, seven),
                            literal_blocks, state.rep, &optimal_ops, &optimal_rep)) {
         CoderState optimal_state = state;
         optimal_ops = AssignLiteralModes(data, begin, optimal_ops, state, seven, &optimal_state,

@@ -29,7 +29,11 @@ struct LevelParameters {
   uint32_t nice_length;  // a match this long is taken without weighing alternatives
   uint32_t arrivals;     // arrivals kept per position in the optimal
                          // parse (1..kMaxArrivals); 0: the quick lazy parse only
+  uint32_t spread;       // an arrival that costs more than this many bits over the
+                         // cheapest at its position is dropped (kNoSpread: none is)
 };
+
+constexpr uint32_t kNoSpread = 1u << 30;
 
 constexpr uint32_t kMaxArrivals = 16;
 
