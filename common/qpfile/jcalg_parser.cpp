@@ -207,7 +207,10 @@ class BlockParser {
     // cheaper; otherwise the dearest arrival makes room.
     size_t from = last;
     for (size_t s = 0; s < last; ++s) {
-      if (a[s].price == kUnreached) break;
+      if (a[s].price == kUnreached) {
+        from = s;  // the first empty slot: no need to move the empty ones after it
+        break;
+      }
       if (a[s].rep == rep) {
         if (a[s].price <= price) return;
         from = s;
