@@ -35,8 +35,6 @@ constexpr size_t kMaxOthers = 8;
 // Small blocks are cheap to parse, so they get the most arrivals per position.
 constexpr size_t kSmallBlock = 1024;
 
-constexpr uint32_t kUnreached = 0xFFFFFFFFu;
-
 // A literal mode: 8-bit literals (base 0) or 7-bit literals above `base`. The parsers
 // price literals at 9 bits, or at 8 where a 7-bit mode is expected; the modes are then
 // chosen exactly for the literals of the parse (AssignLiteralModes).
@@ -197,25 +195,31 @@ class BlockParser {
   // Offers an arrival at position i; kept when it is among the cheapest with a last
   // offset of its own. The arrivals of a position are kept sorted by price (the
   // cheapest first), so most offers are turned down by one comparison with the last.
+  // Only the counted slots of a position are read, so the table is never cleared.
   void Relax(size_t i, uint32_t price, uint32_t rep, uint32_t length, Step step, size_t prev_slot) {
     Arrival* a = Slots(i);
-    const size_t last = slots_ - 1;
-    if (price >= a[last].price) return;  // (an empty slot has the highest price)
-    if (a[0].price != kUnreached && price > a[0].price + spread_) return;
+    uint8_t& n = counts_[i];
     Arrival fresh{price, rep, static_cast<uint16_t>(length), step, static_cast<uint8_t>(prev_slot)};
+    if (n == 0) {
+      a[0] = fresh;
+      n = 1;
+      return;
+    }
+    if (price > a[0].price + spread_) return;
+    if (n == slots_ && price >= a[n - 1].price) return;
     // Where the same last offset is already held, the offer replaces it only when
-    // cheaper; otherwise the dearest arrival makes room.
-    size_t from = last;
-    for (size_t s = 0; s < last; ++s) {
-      if (a[s].price == kUnreached) {
-        from = s;  // the first empty slot: no need to move the empty ones after it
-        break;
-      }
+    // cheaper; otherwise it takes a free slot, or the dearest arrival makes room.
+    size_t from = n;
+    for (size_t s = 0; s < n; ++s) {
       if (a[s].rep == rep) {
         if (a[s].price <= price) return;
         from = s;
         break;
       }
+    }
+    if (from == n) {
+      if (n == slots_) from = n - 1;
+      else ++n;
     }
     size_t at = from;
     while (at > 0 && a[at - 1].price > price) {
@@ -267,6 +271,7 @@ class BlockParser {
   MatchFinder* finder_;
   std::vector<Match> found_;
   size_t slots_ = 1;
+  std::vector<uint8_t> counts_;  // per position: the arrivals held
   uint32_t spread_ = kNoSpread;
   std::vector<Arrival>& table_;
 };
@@ -340,13 +345,14 @@ bool BlockParser::RunOptimal(uint32_t index_bits, uint32_t arrivals, uint32_t sp
                              std::vector<Op>* ops, uint32_t* rep_out) {
   slots_ = std::clamp<size_t>(arrivals, 1, kMaxArrivals);
   spread_ = std::min(spread, kNoSpread);
-  table_.assign((size_ + 1) * slots_, Arrival{kUnreached, 0, 0, kStart, 0});
+  if (table_.size() < (size_ + 1) * slots_) table_.resize((size_ + 1) * slots_);
+  counts_.assign(size_ + 1, 0);
   Relax(0, 0, rep, 0, kStart, 0);
 
   size_t skip_to = 0;
   for (size_t i = 0; i < size_; ++i) {
     Arrival* here = Slots(i);
-    if (i < skip_to || here[0].price == kUnreached) continue;
+    if (i < skip_to || counts_[i] == 0) continue;
     const size_t p = begin_ + i;
     const uint8_t byte = data_[p];
     const uint32_t near = byte == 0 ? 0 : NearOffset(p);
@@ -354,7 +360,7 @@ bool BlockParser::RunOptimal(uint32_t index_bits, uint32_t arrivals, uint32_t sp
     // Arrivals that the cheapest one has overtaken by more than the spread since they
     // were kept are not followed either.
     const uint32_t dearest = here[0].price + spread_;
-    for (size_t s = 0; s < slots_ && here[s].price <= dearest; ++s) {
+    for (size_t s = 0; s < counts_[i] && here[s].price <= dearest; ++s) {
       const Arrival a = here[s];
       // One byte: the byte-0 code, a near copy, or a literal.
       if (byte == 0 || near != 0) {
@@ -386,7 +392,7 @@ bool BlockParser::RunOptimal(uint32_t index_bits, uint32_t arrivals, uint32_t sp
   }
 
   std::vector<Op> block_ops;
-  if (Slots(size_)[0].price == kUnreached || !Backtrack(&block_ops)) return false;
+  if (counts_[size_] == 0 || !Backtrack(&block_ops)) return false;
   for (const Op& op : block_ops) {
     if (!ops->empty() && op.kind == ops->back().kind &&
         (op.kind == OpKind::kLiterals || op.kind == OpKind::kLiteralBlocks)) {
