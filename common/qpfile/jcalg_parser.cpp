@@ -11,26 +11,23 @@ namespace jcalg::detail {
 namespace {
 
 // window, depth, good length, good depth, nice length, arrivals (0: the lazy parse
-// alone), spread. Levels 8 and 9 share their window, and the packer is given only the
-// window, so they pack alike. A last offset rarely saves more than a few bits later, so
-// arrivals far dearer than the cheapest at their position seldom lead anywhere; the
-// spread drops them, which lets the highest levels keep many arrivals for the price of
-// a few.
+// alone), spread, others. Levels 8 and 9 share their window, and the packer is given
+// only the window, so they pack alike. A last offset rarely saves more than a few bits
+// later, so arrivals far dearer than the cheapest at their position seldom lead
+// anywhere; the spread drops them, which lets the highest levels keep many arrivals
+// for the price of a few. Only the nearest few other matches are worth trying, and
+// keeping only those bounds the memory of a block.
 constexpr LevelParameters kLevels[10] = {
-    {1024, 4, 24, 4, 24, 0, kNoSpread},     {2048, 8, 32, 8, 32, 0, kNoSpread},
-    {4096, 8, 32, 8, 32, 1, kNoSpread},     {8192, 8, 32, 8, 32, 1, kNoSpread},
-    {16384, 12, 32, 8, 48, 2, kNoSpread},   {32768, 16, 32, 8, 64, 2, kNoSpread},
-    {40960, 24, 32, 8, 96, 3, kNoSpread},   {57344, 32, 32, 8, 128, 3, kNoSpread},
-    {65536, 48, 32, 8, 192, 16, 6},         {65536, 48, 32, 8, 192, 16, 6},
+    {1024, 4, 24, 4, 24, 0, kNoSpread, 8},     {2048, 8, 32, 8, 32, 0, kNoSpread, 8},
+    {4096, 8, 32, 8, 32, 1, kNoSpread, 8},     {8192, 8, 32, 8, 32, 1, kNoSpread, 8},
+    {16384, 12, 32, 8, 48, 2, kNoSpread, 8},   {32768, 16, 32, 8, 64, 2, kNoSpread, 8},
+    {40960, 24, 32, 8, 96, 3, kNoSpread, 8},   {57344, 32, 32, 8, 128, 3, kNoSpread, 8},
+    {65536, 48, 32, 8, 192, 16, 6, 12},        {65536, 48, 32, 8, 192, 16, 6, 12},
 };
 
 // Positions parsed at once. Arrival tables grow with the block, so long inputs are
 // parsed block after block (matches still reach back across blocks).
 constexpr size_t kBlockSize = size_t{1} << 13;
-
-// Matches tried per position besides the nearest for each length: the nearest few are
-// worth trying, and keeping only those bounds the memory of a block.
-constexpr size_t kMaxOthers = 8;
 
 // Small blocks are cheap to parse, so they get the most arrivals per position.
 constexpr size_t kSmallBlock = 1024;
@@ -736,7 +733,7 @@ std::vector<Op> Parse(const uint8_t* data, size_t size, const LevelParameters& p
   std::vector<Op> ops;
   CoderState state;
   MatchFinder finder(data, size, params.window, params.nice_length, params.depth,
-                     params.good_length, params.good_depth, kMaxOthers);
+                     params.good_length, params.good_depth, params.others);
   BlockMatches matches;
   std::vector<Arrival> arrivals_table;
 

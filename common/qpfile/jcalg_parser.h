@@ -31,6 +31,8 @@ struct LevelParameters {
                          // parse (1..kMaxArrivals); 0: the quick lazy parse only
   uint32_t spread;       // an arrival that costs more than this many bits over the
                          // cheapest at its position is dropped (kNoSpread: none is)
+  uint32_t others;       // matches tried per position besides the nearest for each
+                         // length (for the last offset they leave behind)
 };
 
 constexpr uint32_t kNoSpread = 1u << 30;
