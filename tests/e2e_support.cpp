@@ -1,10 +1,13 @@
 #include "tests/e2e_support.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "common/platform/environment.h"
 #include "common/platform/fs.h"
 #include "common/platform/process.h"
 
@@ -23,31 +26,47 @@ std::string SourceDir() {
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const RunOptions& options) {
   std::vector<std::string> argv;
-  // Environment changes go through env(1) so that the child alone sees them.
-  if (!options.env.empty()) {
-    argv.push_back("env");
-    for (const auto& [key, value] : options.env) argv.push_back(key + "=" + value);
-  }
-  argv.push_back(program.find('/') == std::string::npos ? BuildDir() + "/" + program : program);
+  bool bare = std::none_of(program.begin(), program.end(), platform::IsSeparator);
+  argv.push_back(bare ? BuildDir() + platform::kSeparator + program : program);
   argv.insert(argv.end(), args.begin(), args.end());
+  // The child inherits the variables; ours are put back afterwards (tests run one at a
+  // time within a test program).
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+  for (const auto& [key, value] : options.env) {
+    saved.emplace_back(key, platform::GetEnvironment(key));
+    platform::SetEnvironment(key, value);
+  }
   platform::ProcessOptions process;
   process.timeout_ms = options.timeout_ms;
   process.working_directory = options.cwd;
   process.output_limit = 64u << 20;
   platform::ProcessResult r = platform::RunProcess(argv, process);
+  for (const auto& [key, value] : saved) {
+    if (value)
+      platform::SetEnvironment(key, *value);
+    else
+      platform::UnsetEnvironment(key);
+  }
   RunResult result;
   result.exit_code = r.exit_code;
   result.timed_out = r.timed_out;
   result.output = r.output;
   std::string line;
   std::istringstream in(r.output);
-  while (std::getline(in, line)) result.lines.push_back(line);
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    result.lines.push_back(line);
+  }
   return result;
 }
 
 Scratch::Scratch() {
   path_ = platform::MakeTempFolder("akqp-test");
-  std::filesystem::create_directories(path_ + "/config");
+  platform::MakeDirectory(Path("config"));
+}
+
+std::string Scratch::Path(const std::string& name) const {
+  return path_ + platform::kSeparator + platform::NativePath(name);
 }
 
 Scratch::~Scratch() {
@@ -63,16 +82,30 @@ std::string Scratch::Write(const std::string& name, const std::string& content) 
 }
 
 std::string Scratch::Read(const std::string& name) const {
-  auto data = platform::ReadFile(name.empty() || name[0] != '/' ? Path(name) : name);
+  auto data = platform::ReadFile(platform::IsAbsolutePath(name) ? name : Path(name));
   return data ? *data : std::string();
 }
 
 std::map<std::string, std::string> Scratch::Env() const {
-  return {{"AKQP_CONFIG_HOME", path_ + "/config"}, {"NO_COLOR", "1"}};
+  // No message box may wait for a click in a test.
+  return {{"AKQP_CONFIG_HOME", Path("config")}, {"NO_COLOR", "1"}, {"AKQP_NO_MESSAGE_BOX", "1"}};
 }
 
 void Scratch::WriteSettings(const std::string& content) const {
   Write("config/Ardent Kestrel QP/settings.cfg", content);
+}
+
+std::string StandIn() {
+  return platform::FindProgram("akqp-standin", BuildDir() + platform::kSeparator + "tests");
+}
+
+std::string StandInCopy(const std::string& folder, const std::string& mode) {
+  std::string program = StandIn();
+  std::string extension = platform::FileName(program).find('.') == std::string::npos ? "" : ".exe";
+  std::string copy = folder + platform::kSeparator + mode + extension;
+  std::error_code ec;
+  std::filesystem::copy_file(program, copy, std::filesystem::copy_options::overwrite_existing, ec);
+  return ec ? std::string() : copy;
 }
 
 RunResult Compile(const Scratch& scratch, const std::string& script_path,

@@ -16,7 +16,7 @@ struct RunResult {
   int exit_code = -1;
   bool timed_out = false;
   std::string output;               // stdout and stderr as written
-  std::vector<std::string> lines;   // output split at LF
+  std::vector<std::string> lines;   // output split at LF, a CR before the LF dropped
 };
 
 struct RunOptions {
@@ -26,7 +26,8 @@ struct RunOptions {
   bool merge_stderr = true;
 };
 
-// Runs `program` (a path, or a name inside BuildDir() when it has no "/").
+// Runs `program` (a path, or a name inside BuildDir() when it has no separator). The
+// variables of `options.env` are set for the run and restored afterwards.
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const RunOptions& options = {});
 
@@ -37,7 +38,8 @@ class Scratch {
   Scratch();
   ~Scratch();
   const std::string& path() const { return path_; }
-  std::string Path(const std::string& name) const { return path_ + "/" + name; }
+  // `name` may use "/" between its parts; the path is in native form.
+  std::string Path(const std::string& name) const;
   // Writes a file (folders made as needed) and gives its path.
   std::string Write(const std::string& name, const std::string& content) const;
   std::string Read(const std::string& name) const;
@@ -48,6 +50,11 @@ class Scratch {
  private:
   std::string path_;
 };
+
+// The stand-in program (tests/standin/standin.cpp) and a copy of it named `mode` in
+// `folder` (with ".exe" on Windows), which then acts in that mode by its name alone.
+std::string StandIn();
+std::string StandInCopy(const std::string& folder, const std::string& mode);
 
 // Runs akqp-cli --lua <script> --out <out> with the scratch folder's settings.
 RunResult Compile(const Scratch& scratch, const std::string& script_path,

@@ -25,6 +25,9 @@ void ConsolePrint(std::string_view text);
 // standard output. Pass an empty function to remove it.
 void ConsoleSetSink(std::function<void(std::string_view)> sink);
 
+// Writes bytes to standard output exactly as given (no line end added, none translated).
+void ConsoleWriteRaw(std::string_view bytes);
+
 // Writes a line to standard error (start-up failures).
 void ConsoleWriteError(std::string_view text);
 

@@ -76,6 +76,12 @@ void ConsoleSetSink(std::function<void(std::string_view)> sink) {
   g_sink = std::move(sink);
 }
 
+void ConsoleWriteRaw(std::string_view bytes) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+  std::fflush(stdout);
+}
+
 void ConsoleWriteError(std::string_view text) {
   std::lock_guard<std::mutex> lock(g_mutex);
   std::string line(text);

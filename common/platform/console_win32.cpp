@@ -77,6 +77,12 @@ void ConsoleSetSink(std::function<void(std::string_view)> sink) {
   g_sink = std::move(sink);
 }
 
+void ConsoleWriteRaw(std::string_view bytes) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  std::fflush(stdout);
+  Write(STD_OUTPUT_HANDLE, std::string(bytes), false);
+}
+
 void ConsoleWriteError(std::string_view text) {
   std::lock_guard<std::mutex> lock(g_mutex);
   std::string line(text);
