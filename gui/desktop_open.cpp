@@ -2,14 +2,18 @@
 
 #include <cstdlib>
 
+#include "common/platform/fs.h"
 #include "common/platform/launch.h"
 #include "gui/path_rules.h"
 
 namespace gui {
 namespace {
 
-bool Open(const std::string& opener, const std::string& target, std::string* error) {
-  return platform::StartDetached({opener, target}, std::string(), error);
+bool Open(const std::string& opener, const std::vector<std::string>& arguments,
+          std::string* error) {
+  std::vector<std::string> argv = {opener};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return platform::StartDetached(argv, std::string(), error);
 }
 
 }  // namespace
@@ -17,25 +21,26 @@ bool Open(const std::string& opener, const std::string& target, std::string* err
 std::string DesktopOpener() {
   const char* own = std::getenv("AKQP_OPENER");
   if (own && *own) return own;
-  return "xdg-open";
+  return platform::kDesktopOpener;
 }
 
 std::string HelpPagePath(const std::string& program_folder) {
   std::string folder = program_folder;
-  if (!folder.empty() && folder.back() != '/') folder += '/';
-  return folder + "help/akqp.html";
+  if (!folder.empty() && !platform::IsSeparator(folder.back())) folder += platform::kSeparator;
+  return folder + "help" + platform::kSeparator + "akqp.html";
 }
 
 bool OpenOutputFolder(const std::string& output, const std::string& opener,
                       std::string* error) {
   if (output.empty()) return false;
   const std::string folder = FolderPart(output);
-  return Open(opener, folder.empty() ? CanonicalChoice(".") : folder, error);
+  return Open(opener, platform::ShowFileArguments(output, folder.empty() ? CanonicalChoice(".") : folder),
+              error);
 }
 
 bool OpenHelpPage(const std::string& program_folder, const std::string& opener,
                   std::string* error) {
-  return Open(opener, HelpPagePath(program_folder), error);
+  return Open(opener, {HelpPagePath(program_folder)}, error);
 }
 
 }  // namespace gui

@@ -74,15 +74,15 @@ Fl_Output* MakePathField(const Rect& r) {
   return field;
 }
 
-// Runs a file dialog, opened in the folder of `near` when that folder exists; the chosen
+// Runs a file dialog, opened in the folder of `nearby` when that folder exists; the chosen
 // path in its canonical form, or empty when cancelled.
-std::string ChoosePath(int type, const char* title, const char* filter, const std::string& near) {
+std::string ChoosePath(int type, const char* title, const char* filter, const std::string& nearby) {
   Fl_Native_File_Chooser chooser;
   chooser.type(type);
   chooser.title(title);
   chooser.filter(filter);
   chooser.filter_value(0);
-  const std::string folder = FolderPart(near);
+  const std::string folder = FolderPart(nearby);
   if (!folder.empty() && platform::IsDirectory(folder)) chooser.directory(folder.c_str());
   if (chooser.show() != 0 || chooser.filename() == nullptr) return std::string();
   return CanonicalChoice(chooser.filename());

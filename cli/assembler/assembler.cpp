@@ -34,8 +34,8 @@ class TempFolder {
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
   const std::string& path() const { return path_; }
-  std::string Source() const { return path_ + "/src.asm"; }
-  std::string Output() const { return path_ + "/out.bin"; }
+  std::string Source() const { return path_ + platform::kSeparator + "src.asm"; }
+  std::string Output() const { return path_ + platform::kSeparator + "out.bin"; }
 
  private:
   std::string path_;

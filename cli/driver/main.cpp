@@ -58,10 +58,11 @@ int Run(int argc, char** argv) {
   BuildAssemblerMessageTable();
   settings::PrepareAtStartup();
   if (!InitialiseAssembler()) {
-    platform::ConsoleWriteError("The assembler couldn't be initialized, unknown error.");
-    platform::ConsoleWriteError("Please report this to Ardent Dodedovivaz.");
-    platform::ConsoleWriteError(
-        "Check that the flat assembler is installed (Debian package 'fasm'), or set AKQP_FASM to its path.");
+    platform::ShowStartupError(
+        "Error", {"The assembler couldn't be initialized, unknown error.",
+                  "Please report this to Ardent Dodedovivaz.",
+                  "Check that the flat assembler (fasm) is installed beside akqp-cli or on the "
+                  "PATH, or set AKQP_FASM to its path."});
     return kExitAssembler;
   }
   settings::EnsureProductFolderAndConfig();

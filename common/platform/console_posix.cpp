@@ -84,4 +84,8 @@ void ConsoleWriteError(std::string_view text) {
   std::fflush(stderr);
 }
 
+void ShowStartupError(const std::string&, const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) ConsoleWriteError(line);
+}
+
 }  // namespace platform

@@ -2,6 +2,7 @@
 // spaces, quotes, "$" or ";" in arguments are plain data).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,11 +22,14 @@ struct ProcessOptions {
   std::string working_directory;  // empty: ours
 };
 
-// Runs argv[0] (looked up on PATH when it has no "/") and waits for it.
+// Runs argv[0] (looked up on PATH when it has no separator; on Windows ".exe" is added to
+// a name without extension) and waits for it. On Windows the child is in a job object that
+// ends it when this process ends.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options);
 
 // Finds a program: `name` beside `folder` when it is there and executable, else on PATH.
-// Empty when neither exists.
+// On Windows a name without extension is looked for with ".exe". Empty when neither
+// exists.
 std::string FindProgram(const std::string& name, const std::string& folder);
 
 // A child whose standard output is read line by line (the window program's log).
@@ -48,8 +52,10 @@ class ChildProcess {
   bool running() const { return pid_ > 0; }
 
  private:
-  int pid_ = -1;
-  int fd_ = -1;
+  // The child and the read end of its output pipe: a process id and a file descriptor on
+  // POSIX, a process handle and a pipe handle on Windows; -1 when there is none.
+  intptr_t pid_ = -1;
+  intptr_t fd_ = -1;
   std::string buffer_;
   bool eof_ = false;
 };
