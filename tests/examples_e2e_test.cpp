@@ -25,6 +25,7 @@ const std::map<std::string, Expected>& KnownExamples() {
       {"structures.lua", {"Geometry", {}}},
       {"assembly.lua", {"AsmExamples", {{"add3", 8}, {"checksum", 25}, {"max", 14}, {"say", 10}}}},
       {"full_module.lua", {"VectorMath", {{"dot", 29}, {"zero", 15}, {"copy", 18}}}},
+      {"window_module.lua", {"WindowTools", {{"clamp", 26}}}},
   };
   return known;
 }
