@@ -26,6 +26,8 @@
 //   opener ARGS...  writes its arguments, separated by line ends, to the file "opened"
 //                   beside the program, through a temporary name (a stand-in desktop
 //                   opener)
+//   hold FILE       opens FILE for reading as an ordinary program does (others may read
+//                   it, not replace it), writes "held" and keeps it open until killed
 //   cwdfile         waits 300 ms, then writes the current folder to the file "opened" in
 //                   that folder
 #include <algorithm>
@@ -124,6 +126,12 @@ int main(int argc, char** argv) {
     std::string text;
     for (const std::string& a : args) text += (text.empty() ? "" : "\n") + a;
     if (!platform::WriteFileAtomic(platform::ProgramFolder() + "opened", text)) return 1;
+  } else if (mode == "hold") {
+    std::FILE* held = args.empty() ? nullptr : std::fopen(args[0].c_str(), "rb");
+    if (held == nullptr) return 1;
+    platform::ConsoleWriteRaw("held\n");
+    std::this_thread::sleep_for(std::chrono::minutes(5));
+    std::fclose(held);
   } else if (mode == "cwdfile") {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     if (!platform::WriteFileAtomic("opened", platform::CurrentDirectory())) return 1;
