@@ -113,7 +113,7 @@ std::string StandInCopy(const std::string& folder, const std::string& mode) {
 }
 
 std::string HostLua(std::string* why) {
-  std::string path = platform::GetEnvironment("AKQP_HOST_LUA").value_or("/usr/bin/lua5.3");
+  std::string path = platform::GetEnvironment("AKQP_HOST_LUA").value_or(AKQP_DEFAULT_HOST_LUA);
   std::optional<std::string> image = platform::ReadFile(path, 64u << 20);
   if (!image || image->size() < 0x40) {
     *why = path + " is missing";

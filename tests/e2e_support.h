@@ -59,7 +59,7 @@ bool Built(const std::string& name);
 std::string StandIn();
 std::string StandInCopy(const std::string& folder, const std::string& mode);
 
-// The 32-bit x86 Lua 5.3 that stands in for the host ($AKQP_HOST_LUA: Debian's
+// The 32-bit x86 Lua 5.3 that stands in for the host ($AKQP_HOST_LUA, by default Debian's
 // lua5.3:i386, or on Windows the cross-built lua.exe). Empty, with the reason in `why`,
 // when it is missing or not a 32-bit x86 program.
 std::string HostLua(std::string* why);

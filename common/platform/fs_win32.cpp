@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <random>
 
@@ -92,13 +93,45 @@ bool MakeDirectory(const std::string& path) {
   return IsDirectory(path);
 }
 
+// The C library's error number for a system error, so that callers that name the reason
+// with strerror() say the same as on POSIX ("No such file or directory").
+void SetErrno(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      errno = ENOENT;
+      break;
+    case ERROR_FILENAME_EXCED_RANGE:
+      errno = ENAMETOOLONG;
+      break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      errno = EACCES;
+      break;
+    default:
+      errno = EIO;
+  }
+}
+
 std::optional<std::string> ReadFile(const std::string& path, size_t limit) {
-  if (path.empty() || IsDirectory(path)) return std::nullopt;
+  if (IsDirectory(path)) {
+    errno = EISDIR;
+    return std::nullopt;
+  }
+  if (path.empty()) {
+    errno = ENOENT;
+    return std::nullopt;
+  }
   // Others may keep the file open for writing (an editor) or rename it meanwhile.
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  if (file == INVALID_HANDLE_VALUE) {
+    SetErrno(GetLastError());
+    return std::nullopt;
+  }
   std::string data;
   char buffer[65536];
   for (;;) {
