@@ -117,8 +117,9 @@ wait_for 30 at_least 2 || fail "Watch did not compile the changed input"
 sleep 1
 shot watch.png
 
-# Closing the main window ends the program.
-xdotool windowclose "$MAIN" 2>/dev/null || xdotool key --window "$MAIN" alt+F4
+# Closing the main window ends the program: taskkill without /f sends the windows of
+# akqp.exe the WM_CLOSE that their close box sends (there is no window manager here).
+wine taskkill /im akqp.exe >/dev/null 2>&1
 wait_for 30 eval '! kill -0 $AKQP_PID' || fail "the program did not end with its main window"
 AKQP_PID=
 echo "PASS: main window, open dialog, compile, log window, watch; screenshots in $ARTIFACTS"
