@@ -50,9 +50,13 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
   RunResult result;
   result.exit_code = r.exit_code;
   result.timed_out = r.timed_out;
-  result.output = r.output;
+  result.raw_output = r.output;
+  result.output.reserve(r.output.size());
+  for (size_t i = 0; i < r.output.size(); ++i)
+    if (!(r.output[i] == '\r' && i + 1 < r.output.size() && r.output[i + 1] == '\n'))
+      result.output.push_back(r.output[i]);
   std::string line;
-  std::istringstream in(r.output);
+  std::istringstream in(result.output);
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     result.lines.push_back(line);

@@ -15,8 +15,9 @@ std::string SourceDir();
 struct RunResult {
   int exit_code = -1;
   bool timed_out = false;
-  std::string output;               // stdout and stderr as written
-  std::vector<std::string> lines;   // output split at LF, a CR before the LF dropped
+  std::string raw_output;           // stdout and stderr as written
+  std::string output;               // the same with each CR LF as LF (Windows ends lines so)
+  std::vector<std::string> lines;   // output split at LF
 };
 
 struct RunOptions {

@@ -54,7 +54,7 @@ TEST_F(WindowsE2eTest, SlashBackslashAndDriveLetterPathsAllWork) {
   EXPECT_NE(Success(drive.lines)->find("'b.qp'"), std::string::npos);
   EXPECT_TRUE(platform::IsFile(scratch_.Path("out\\b.qp")));
   // Lines end with CR LF.
-  EXPECT_NE(drive.output.find("...\r\n"), std::string::npos);
+  EXPECT_NE(drive.raw_output.find("...\r\n"), std::string::npos);
 }
 
 TEST_F(WindowsE2eTest, SettingsLiveInTheRoamingApplicationDataFolder) {

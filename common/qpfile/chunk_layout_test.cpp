@@ -141,7 +141,8 @@ TEST(ChunkLayoutTest, HostChunksRunInThe32BitLua) {
   ASSERT_TRUE(platform::WriteFileAtomic(folder + "/native.luac", native));
   platform::ProcessResult refused =
       platform::RunProcess({lua, driver_path, folder + "/native.luac"}, {});
-  EXPECT_NE(refused.exit_code, 0);
+  // A 32-bit build's own dump has the host's layout already (the Windows build).
+  if (sizeof(size_t) != 4) EXPECT_NE(refused.exit_code, 0);
   platform::RemoveTree(folder);
 }
 
