@@ -6,16 +6,21 @@
 //      checks behind them (lengths, magics, the packed stream, entries, records) are
 //      reached;
 //   2: a Lua chunk, stored in a QP file that is written and loaded again, and converted
-//      between layouts.
+//      between layouts;
+//   3: a QP file (checks repaired as for 1) written to disk and read with Load, which
+//      reads the header first and the body only when the header allows: it must come to
+//      the same result as Parse of the same bytes.
 // Whatever loads must write out and load back to the same contents.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "common/qpfile/chunk_layout.h"
 #include "common/qpfile/jcalg.h"
+#include "common/platform/fs.h"
 #include "common/qpfile/qp_file.h"
 
 #include <zlib.h>
@@ -111,7 +116,7 @@ void CheckChunk(std::string_view chunk) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  const int mode = data[0] % 3;
+  const int mode = data[0] % 4;
   std::string input(reinterpret_cast<const char*>(data + 1), size - 1);
   QpFile qp;
   if (mode == 2) {
@@ -125,7 +130,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (loaded.GetMainChunk().data != input) std::abort();
     return 0;
   }
-  if (mode == 1) RepairChecks(input);
+  if (mode == 1 || mode == 3) RepairChecks(input);
+  if (mode == 3) {
+    static const std::string path = platform::MakeTempFolder("qpfile-fuzz") + "/in.qp";
+    if (!platform::WriteFileAtomic(path, input)) std::abort();
+    QpFile from_disk, from_memory;
+    qp::FileSummary disk_summary, memory_summary;
+    int loaded = from_disk.Load(path, &disk_summary);
+    if (loaded != from_memory.Parse(input, &memory_summary)) std::abort();
+    if (disk_summary.file_size != input.size()) std::abort();
+    if (loaded == qp::kLoaded && from_disk.GetMainChunk().data != from_memory.GetMainChunk().data)
+      std::abort();
+    return 0;
+  }
   qp::FileSummary summary;
   int result = qp.Parse(input, &summary);
   if (result == qp::kLoaded) {

@@ -3,8 +3,10 @@
 // same lines.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/settings/settings_file.h"
 
@@ -13,7 +15,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   settings::SettingsFile file;
   file.Parse(text);
   for (const char* group : {"settings", "make", "before", "verify", ""}) {
-    file.Entries(group);
+    // Every entry of a group is found by its key (the lookup's quick comparison and the
+    // parser agree).
+    std::vector<settings::Line> entries = file.Entries(group);
+    if (entries.size() > 64) entries.resize(64);
+    for (const settings::Line& entry : entries) {
+      const settings::Line* first = &entry;
+      for (const settings::Line& earlier : entries) {
+        if (settings::EqualsIgnoreCase(earlier.name, entry.name)) {
+          first = &earlier;
+          break;
+        }
+      }
+      std::optional<std::string> found = file.Find(group, entry.name);
+      if (!found || *found != first->value) __builtin_trap();
+    }
     file.ReadInt(group, "compiler::warnings", 1);
     file.ReadText(group, "verify", "");
   }

@@ -16,7 +16,8 @@ struct CompileRun::Shared {
   std::mutex mutex;
   std::deque<std::string> lines;
   bool finished = false;
-  bool abandoned = false;
+  bool dropping = false;   // lines are read and dropped; the end is still announced
+  bool abandoned = false;  // nothing is announced any more
   bool notified = false;  // a wake-up is on its way and nothing has been taken since
   std::function<void()> notify;
 
@@ -24,7 +25,8 @@ struct CompileRun::Shared {
   void Deliver(const std::string* line, bool end) {
     std::lock_guard<std::mutex> lock(mutex);
     if (abandoned) return;
-    if (line) lines.push_back(*line);
+    if (line && !dropping) lines.push_back(*line);
+    if (!end && dropping) return;
     if (end) finished = true;
     // One wake-up at a time: the event loop's wake-up channel never fills however fast
     // the compiler writes.
@@ -104,17 +106,33 @@ CompileRun::~CompileRun() {
   Abandon();
 }
 
-std::vector<std::string> CompileRun::TakeLines(bool* finished) {
+CompileRun::Batch CompileRun::TakeLines(size_t max_bytes) {
+  Batch batch;
   std::lock_guard<std::mutex> lock(shared_->mutex);
-  std::vector<std::string> taken(shared_->lines.begin(), shared_->lines.end());
-  shared_->lines.clear();
+  std::deque<std::string>& waiting = shared_->lines;
+  size_t bytes = 0;
+  while (!waiting.empty() && (batch.lines.empty() || bytes + waiting.front().size() < max_bytes)) {
+    bytes += waiting.front().size() + 1;
+    batch.lines.push_back(std::move(waiting.front()));
+    waiting.pop_front();
+  }
+  batch.more = !waiting.empty();
+  batch.finished = shared_->finished && waiting.empty();
+  // The next line that arrives wakes the window again; lines left behind here are the
+  // taker's to come back for.
   shared_->notified = false;
-  if (finished) *finished = shared_->finished;
-  return taken;
+  return batch;
+}
+
+void CompileRun::DropOutput() {
+  std::lock_guard<std::mutex> lock(shared_->mutex);
+  shared_->dropping = true;
+  shared_->lines.clear();
 }
 
 void CompileRun::Abandon() {
   std::lock_guard<std::mutex> lock(shared_->mutex);
+  shared_->dropping = true;
   shared_->abandoned = true;
   shared_->lines.clear();
   shared_->notify = nullptr;

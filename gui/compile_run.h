@@ -3,6 +3,8 @@
 // its standard output line by line; the window's thread takes the lines as they arrive.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -31,12 +33,24 @@ class CompileRun {
   CompileRun(const CompileRun&) = delete;
   CompileRun& operator=(const CompileRun&) = delete;
 
-  // Takes the lines that have arrived since the last call, in their order, and tells
-  // whether the compiler has ended and all of its output has been taken.
-  std::vector<std::string> TakeLines(bool* finished);
+  // Lines taken from a run, in their order.
+  struct Batch {
+    std::vector<std::string> lines;
+    bool more = false;      // lines beyond the limit are still waiting
+    bool finished = false;  // the compiler has ended and all of its output has been taken
+  };
+  // Takes the lines that have arrived since the last call, up to about `max_bytes` of
+  // text (always at least one waiting line), so that the window can show a long output
+  // in portions and answer its user in between.
+  Batch TakeLines(size_t max_bytes = SIZE_MAX);
 
-  // The window went away: the compiler is left to finish on its own, its further output
-  // is read and dropped, and `notify` is not called again. Never waits.
+  // Its window went away: the compiler is left to finish on its own and its further
+  // output is read and dropped, but its end is still announced through `notify`, so
+  // that a later compile to the same output can wait for it. Never waits.
+  void DropOutput();
+
+  // Nobody listens any more (the program ends): as DropOutput, and `notify` is never
+  // called again. Never waits.
   void Abandon();
 
   struct Shared;  // the state shared with the reader thread

@@ -32,14 +32,24 @@ std::string HelpPagePath(const std::string& program_folder) {
 bool OpenOutputFolder(const std::string& output, const std::string& opener,
                       std::string* error) {
   if (output.empty()) return false;
-  const std::string folder = FolderPart(output);
-  return Open(opener, platform::ShowFileArguments(output, folder.empty() ? CanonicalChoice(".") : folder),
-              error);
+  std::string folder = FolderPart(output);
+  if (folder.empty()) folder = CanonicalChoice(".");
+  // The desktop's opener reports a missing target only on a console nobody sees.
+  if (!platform::IsDirectory(folder)) {
+    if (error) *error = "the folder '" + folder + "' does not exist";
+    return false;
+  }
+  return Open(opener, platform::ShowFileArguments(output, folder), error);
 }
 
 bool OpenHelpPage(const std::string& program_folder, const std::string& opener,
                   std::string* error) {
-  return Open(opener, {HelpPagePath(program_folder)}, error);
+  const std::string page = HelpPagePath(program_folder);
+  if (!platform::IsFile(page)) {
+    if (error) *error = "the page '" + page + "' does not exist";
+    return false;
+  }
+  return Open(opener, {page}, error);
 }
 
 }  // namespace gui

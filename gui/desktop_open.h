@@ -1,5 +1,6 @@
 // Opening folders and the help page with the desktop's own programs. Nothing waits for
-// them; a failure is reported to the caller, which has no window of its own to show it.
+// them; a missing target or an opener that cannot be started is reported to the caller,
+// which shows it.
 #pragma once
 
 #include <string>
@@ -15,11 +16,13 @@ std::string HelpPagePath(const std::string& program_folder);
 
 // Opens the folder that holds `output` with `opener` (the file manager has no portable
 // way to select the file itself, so the folder is shown whether or not the file exists
-// yet). An empty output does nothing and gives false.
+// yet). An empty output does nothing and gives false; so does a folder that does not
+// exist, with `error` saying so.
 bool OpenOutputFolder(const std::string& output, const std::string& opener,
                       std::string* error = nullptr);
 
-// Opens the help page with `opener`, the desktop's browser.
+// Opens the help page with `opener`, the desktop's browser; false with `error` set when
+// the page is missing or the opener cannot be started.
 bool OpenHelpPage(const std::string& program_folder, const std::string& opener,
                   std::string* error = nullptr);
 

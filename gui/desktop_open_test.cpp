@@ -42,8 +42,19 @@ class DesktopOpenTest : public ::testing::Test {
 const std::string kSep(1, platform::kSeparator);
 
 TEST_F(DesktopOpenTest, OpensTheOutputsFolder) {
-  EXPECT_TRUE(OpenOutputFolder("/some/where/demo.qp", opener_));
-  EXPECT_EQ(Opened(), "/some/where");
+  EXPECT_TRUE(OpenOutputFolder(Path("demo.qp"), opener_));
+  EXPECT_EQ(Opened(), folder_);
+}
+
+TEST_F(DesktopOpenTest, AMissingFolderOrPageIsReportedAndNothingStarts) {
+  std::string error;
+  EXPECT_FALSE(OpenOutputFolder(Path("gone") + kSep + "demo.qp", opener_, &error));
+  EXPECT_NE(error.find(Path("gone")), std::string::npos) << error;
+  error.clear();
+  EXPECT_FALSE(OpenHelpPage(folder_, opener_, &error));
+  EXPECT_NE(error.find(Path("help") + kSep + "akqp.html"), std::string::npos) << error;
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(platform::IsFile(Path("opened")));
 }
 
 // An output that exists is shown selected in its folder where the file manager can do
@@ -67,13 +78,15 @@ TEST_F(DesktopOpenTest, OpensTheHelpPageBesideTheProgram) {
   const std::string page = program + "help" + kSep + "akqp.html";
   EXPECT_EQ(HelpPagePath(program), page);
   EXPECT_EQ(HelpPagePath(program.substr(0, program.size() - 1)), page);
-  EXPECT_TRUE(OpenHelpPage(program, opener_));
-  EXPECT_EQ(Opened(), page);
+  ASSERT_TRUE(platform::MakeDirectory(Path("help")));
+  ASSERT_TRUE(platform::WriteFileAtomic(Path("help") + kSep + "akqp.html", "<html></html>"));
+  EXPECT_TRUE(OpenHelpPage(folder_ + kSep, opener_));
+  EXPECT_EQ(Opened(), Path("help") + kSep + "akqp.html");
 }
 
 TEST_F(DesktopOpenTest, AMissingOpenerIsReported) {
   std::string error;
-  EXPECT_FALSE(OpenOutputFolder("/x/demo.qp", Path("no-such-opener"), &error));
+  EXPECT_FALSE(OpenOutputFolder(Path("demo.qp"), Path("no-such-opener"), &error));
   EXPECT_NE(error.find("no-such-opener"), std::string::npos);
 }
 

@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
   window.Show();
   while (!window.quit()) {
     Fl::wait();
-    window.PollRuns();
+    window.TakeAnnouncedLines();
   }
   return 0;
 }

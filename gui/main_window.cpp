@@ -4,16 +4,19 @@
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
+#include <FL/Fl_File_Chooser.H>
 #include <FL/Fl_Native_File_Chooser.H>
 #include <FL/Fl_Output.H>
 #include <FL/Fl_RGB_Image.H>
 #include <FL/Fl_Toggle_Button.H>
+#include <FL/fl_ask.H>
 #include <FL/fl_draw.H>
 
 #include <algorithm>
 
-#include "common/platform/console.h"
+#include "common/platform/dialog_loop.h"
 #include "common/platform/fs.h"
+#include "gui/button_labels.h"
 #include "gui/desktop_open.h"
 #include "gui/embedded_images.h"
 #include "gui/layout.h"
@@ -58,11 +61,8 @@ int AboutTextSize(int box_width, int box_height) {
   return 8;
 }
 
-// Buttons use a smaller label than FLTK's default so "Browse Lua" fits 75 pixels.
 Fl_Button* MakeButton(const Rect& r, const char* label) {
-  auto* button = new Fl_Button(r.x, r.y, r.w, r.h, label);
-  button->labelsize(kButtonLabelSize);
-  return button;
+  return new Fl_Button(r.x, r.y, r.w, r.h, label);
 }
 
 Fl_Output* MakePathField(const Rect& r) {
@@ -74,19 +74,18 @@ Fl_Output* MakePathField(const Rect& r) {
   return field;
 }
 
-// Runs a file dialog, opened in the folder of `nearby` when that folder exists; the chosen
-// path in its canonical form, or empty when cancelled.
-std::string ChoosePath(int type, const char* title, const char* filter, const std::string& nearby) {
-  Fl_Native_File_Chooser chooser;
-  chooser.type(type);
-  chooser.title(title);
-  chooser.filter(filter);
-  chooser.filter_value(0);
-  const std::string folder = FolderPart(nearby);
-  if (!folder.empty() && platform::IsDirectory(folder)) chooser.directory(folder.c_str());
-  if (chooser.show() != 0 || chooser.filename() == nullptr) return std::string();
-  return CanonicalChoice(chooser.filename());
-}
+// The file dialogs' filters. The dialog adds an entry for all files of its own (named by
+// Fl_File_Chooser::all_files_label), so only the first entry of each is given here; FLTK
+// shows a filter's name followed by its pattern in brackets.
+constexpr const char* kLuaFilter = "Lua \t*.lua";
+constexpr const char* kQpFilter = "QuillPack \t*.qp";
+constexpr const char* kAllFilesLabel = "All files (*.*)";
+
+// How long one pass may move lines into the log windows before the events that came
+// meanwhile are handled.
+constexpr auto kPassBudget = std::chrono::milliseconds(10);
+// How often the work of the event loop's timers is done while a file dialog is open.
+constexpr int kDialogTickMs = 20;
 
 }  // namespace
 
@@ -98,11 +97,20 @@ MainWindow::MainWindow(const MainOptions& options) : options_(options) {
   log_context_.program_folder = options_.program_folder;
   log_context_.wake = [this] {
     // Reader threads ask the window thread to take their lines; a full wake-up queue
-    // still wakes the event loop, after which PollRuns takes them.
+    // still wakes the event loop, after which TakeAnnouncedLines takes them.
+    announced_ = true;
     if (Fl::awake(OnWake, this) != 0) Fl::awake();
   };
-  log_context_.echo = [this](const std::string& line) { Echo(line); };
-  log_context_.closed = [this](CompilationLog* log) { CloseLog(log); };
+  log_context_.echo = [this](const std::string& text) { Echo(text); };
+  log_context_.request_run = [this](CompilationLog* log) {
+    queue_.Request(log, log->output());
+    StartWaitingRuns();
+  };
+  log_context_.closed = [this](CompilationLog* log, std::unique_ptr<CompileRun> run) {
+    CloseLog(log, std::move(run));
+  };
+  log_context_.alert = [this](const std::string& message) { Alert(message); };
+  Fl_File_Chooser::all_files_label = kAllFilesLabel;
 
   logo_image_ = MakeImage(akqp_logo_png, akqp_logo_png_size, &logo_pixels_);
   link_image_ = MakeImage(akqp_link_png, akqp_link_png_size, &link_pixels_);
@@ -154,6 +162,7 @@ MainWindow::MainWindow(const MainOptions& options) : options_(options) {
   compile_ = MakeButton(l.compile, "Compile");
   compile_->tooltip("Compile the file and start a compilation log session.");
   compile_->callback(OnCompile, this);
+  FitButtonLabels({browse_lua_, browse_qp_, help_, compile_}, kButtonLabelSize);
 
   window_->end();
   window_->size(l.width, l.height);  // keeps the position chosen above
@@ -161,7 +170,9 @@ MainWindow::MainWindow(const MainOptions& options) : options_(options) {
 }
 
 MainWindow::~MainWindow() {
+  Fl::remove_idle(OnIdlePass, this);
   logs_.clear();
+  closed_runs_.clear();
   delete window_;
 }
 
@@ -181,8 +192,80 @@ void MainWindow::Show() {
   window_->show();
 }
 
-void MainWindow::PollRuns() {
-  for (auto& log : logs_) log->Poll();
+void MainWindow::TakeAnnouncedLines() {
+  if (announced_.exchange(false)) ScheduleNextPass();
+}
+
+void MainWindow::ScheduleNextPass() {
+  // Passes run as FLTK's idle work, one per turn of whichever event loop runs (the main
+  // one, or that of a message box): never straight from a wake-up, because FLTK serves
+  // every wake-up that arrives while it serves the queued ones, and never from a timer
+  // that sets itself again, because FLTK runs such a timer at once when it is late; in
+  // both cases passes would follow each other without the events in between.
+  if (pass_scheduled_) return;
+  pass_scheduled_ = true;
+  Fl::add_idle(OnIdlePass, this);
+}
+
+bool MainWindow::PollRuns() {
+  announced_ = false;
+  const Clock::time_point deadline = Clock::now() + kPassBudget;
+  for (auto it = closed_runs_.begin(); it != closed_runs_.end();) {
+    if (it->run->TakeLines().finished) {
+      queue_.Ended(it->output);
+      it = closed_runs_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  // The logs take turns at being served first, so one long output does not hold up
+  // the others.
+  bool more = false;
+  const size_t count = logs_.size();
+  for (size_t i = 0; i < count; ++i) {
+    CompilationLog& log = *logs_[(first_log_ + i) % count];
+    bool ended = false;
+    if (log.Poll(deadline, &ended)) more = true;
+    if (ended) queue_.Ended(log.output());
+  }
+  if (count > 0) first_log_ = (first_log_ + 1) % count;
+  StartWaitingRuns();
+  return more;
+}
+
+void MainWindow::StartWaitingRuns() {
+  for (OutputQueue::Requester who : queue_.TakeStartable()) {
+    for (auto& log : logs_) {
+      if (log.get() == who) log->StartRun();
+    }
+  }
+}
+
+void MainWindow::DialogTick() {
+  PollRuns();
+  for (auto& log : logs_) log->WatchTick();
+}
+
+std::string MainWindow::ChoosePath(int type, const char* title, const char* filter,
+                                   const std::string& nearby) {
+  Fl_Native_File_Chooser chooser;
+  chooser.type(type);
+  chooser.title(title);
+  chooser.filter(filter);
+  chooser.filter_value(0);
+  // The folder of the path in the field, else the current folder (the program's own).
+  std::string folder = FolderPart(nearby);
+  if (folder.empty() || !platform::IsDirectory(folder)) folder = platform::CurrentDirectory();
+  if (!folder.empty()) chooser.directory(folder.c_str());
+  int chosen;
+  {
+    // The logs go on while the dialog is open: their lines, the ends of their runs and
+    // Watch are served from the dialog's own event loop.
+    platform::ForeignLoopTick tick(kDialogTickMs, [this] { DialogTick(); });
+    chosen = chooser.show();
+  }
+  if (chosen != 0 || chooser.filename() == nullptr) return std::string();
+  return CanonicalChoice(chooser.filename());
 }
 
 void MainWindow::Link() {
@@ -210,22 +293,37 @@ void MainWindow::Compile() {
     // An open log keeps the output it was made with; the output field is not consulted.
     CompilationLog& log = *logs_[static_cast<size_t>(index)];
     log.Raise();
-    log.RequestRun();
+    log.RequestRun();  // after its current run, if one is going
     return;
   }
   logs_.push_back(std::make_unique<CompilationLog>(input, output_field_->value(), &log_context_));
+  logs_.back()->RequestRun();
 }
 
-void MainWindow::CloseLog(CompilationLog* log) {
+void MainWindow::CloseLog(CompilationLog* log, std::unique_ptr<CompileRun> run) {
   auto it = std::find_if(logs_.begin(), logs_.end(),
                          [log](const std::unique_ptr<CompilationLog>& l) { return l.get() == log; });
-  if (it != logs_.end()) logs_.erase(it);
+  if (it == logs_.end()) return;
+  queue_.Withdraw(log);
+  if (run) {
+    // The window goes at once; its compiler finishes on its own, and a new compile to
+    // the same output waits for it, so an older file never replaces a newer one.
+    run->DropOutput();
+    closed_runs_.push_back({std::move(run), log->output()});
+  }
+  logs_.erase(it);
+  first_log_ = 0;
 }
 
-void MainWindow::Echo(const std::string& line) {
+void MainWindow::Echo(const std::string& text) {
   if (!log_file_.is_open()) return;
-  log_file_ << line << '\n';
+  log_file_ << text;
   log_file_.flush();
+}
+
+void MainWindow::Alert(const std::string& message) {
+  fl_message_title(kTitle);
+  fl_alert("%s", message.c_str());
 }
 
 void MainWindow::OnClose(Fl_Widget*, void* self) {
@@ -236,8 +334,8 @@ void MainWindow::OnClose(Fl_Widget*, void* self) {
 
 void MainWindow::OnBrowseLua(Fl_Widget*, void* self) {
   auto* main = static_cast<MainWindow*>(self);
-  std::string path = ChoosePath(Fl_Native_File_Chooser::BROWSE_FILE, "Select .lua input",
-                                "Lua\t*.lua\nAll files\t*", main->input_field_->value());
+  std::string path = main->ChoosePath(Fl_Native_File_Chooser::BROWSE_FILE, "Select .lua input",
+                                      kLuaFilter, main->input_field_->value());
   if (path.empty()) return;
   main->input_field_->value(path.c_str());
   main->Link();
@@ -247,9 +345,8 @@ void MainWindow::OnBrowseQp(Fl_Widget*, void* self) {
   auto* main = static_cast<MainWindow*>(self);
   const std::string output = main->output_field_->value();
   std::string path =
-      ChoosePath(Fl_Native_File_Chooser::BROWSE_SAVE_FILE, "Select .qp output",
-                 "QuillPack\t*.qp\nAll files\t*",
-                 output.empty() ? std::string(main->input_field_->value()) : output);
+      main->ChoosePath(Fl_Native_File_Chooser::BROWSE_SAVE_FILE, "Select .qp output", kQpFilter,
+                       output.empty() ? std::string(main->input_field_->value()) : output);
   if (path.empty()) return;
   main->output_field_->value(path.c_str());
   main->Validate();
@@ -273,12 +370,22 @@ void MainWindow::OnHelp(Fl_Widget*, void* self) {
   auto* main = static_cast<MainWindow*>(self);
   std::string error;
   if (!OpenHelpPage(main->options_.program_folder, DesktopOpener(), &error)) {
-    platform::ConsoleWriteError("akqp: the help page could not be opened: " + error);
+    main->Alert("The help page could not be opened: " + error);
   }
 }
 
 void MainWindow::OnWake(void* self) {
-  static_cast<MainWindow*>(self)->PollRuns();
+  auto* main = static_cast<MainWindow*>(self);
+  main->announced_ = false;
+  main->ScheduleNextPass();
+}
+
+void MainWindow::OnIdlePass(void* self) {
+  auto* main = static_cast<MainWindow*>(self);
+  // Lines left over wait for the next turn; the events that came meanwhile go first.
+  if (main->PollRuns()) return;
+  Fl::remove_idle(OnIdlePass, self);
+  main->pass_scheduled_ = false;
 }
 
 }  // namespace gui

@@ -2,6 +2,7 @@
 // buttons and the link toggle, "Compile" and "Help". It owns the compilation logs.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <fstream>
 #include <memory>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "gui/log_window.h"
+#include "gui/output_queue.h"
 
 class Fl_Box;
 class Fl_Button;
@@ -28,7 +30,7 @@ struct MainOptions {
 class MainWindow {
  public:
   explicit MainWindow(const MainOptions& options);
-  // Closes every compilation log (their running compilers are left to finish).
+  // Closes every compilation log; running compilers are left to finish on their own.
   ~MainWindow();
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
@@ -41,15 +43,28 @@ class MainWindow {
   void SetStartPaths(const std::string& input, const std::string& output);
   void Show();
   bool quit() const { return quit_; }
-  // Moves waiting compiler lines into the log windows.
-  void PollRuns();
+  // Takes the lines that reader threads have announced, if any: the event loop calls it
+  // after every wait, so that a wake-up which carried no callback is not lost.
+  void TakeAnnouncedLines();
 
  private:
+  // One pass over every run: moves arriving lines into the log windows for at most a
+  // few milliseconds, ends finished runs and starts the runs that may start now. True
+  // when lines are left for another pass.
+  bool PollRuns();
+  void ScheduleNextPass();
+  // Starts the requested runs whose output no other compiler is writing.
+  void StartWaitingRuns();
+  // The work of the event loop's timers while a file dialog's own loop runs instead.
+  void DialogTick();
+  std::string ChoosePath(int type, const char* title, const char* filter,
+                         const std::string& near);
   void Link();
   void Validate();
   void Compile();
-  void CloseLog(CompilationLog* log);
-  void Echo(const std::string& line);
+  void CloseLog(CompilationLog* log, std::unique_ptr<CompileRun> run);
+  void Echo(const std::string& text);
+  void Alert(const std::string& message);
 
   static void OnClose(Fl_Widget*, void* self);
   static void OnBrowseLua(Fl_Widget*, void* self);
@@ -58,6 +73,7 @@ class MainWindow {
   static void OnCompile(Fl_Widget*, void* self);
   static void OnHelp(Fl_Widget*, void* self);
   static void OnWake(void* self);
+  static void OnIdlePass(void* self);
 
   MainOptions options_;
   LogContext log_context_;
@@ -82,6 +98,17 @@ class MainWindow {
   Fl_Output* output_field_ = nullptr;
 
   std::vector<std::unique_ptr<CompilationLog>> logs_;  // in the order of creation
+  // Runs whose window has closed: their compiler is left to finish, and their output
+  // counts as being written until it has.
+  struct ClosedRun {
+    std::unique_ptr<CompileRun> run;
+    std::string output;
+  };
+  std::vector<ClosedRun> closed_runs_;
+  OutputQueue queue_;
+  size_t first_log_ = 0;         // the log served first in the next pass, in turn
+  bool pass_scheduled_ = false;  // passes run as idle work until no lines are left
+  std::atomic<bool> announced_{false};  // a reader thread has lines for us
 };
 
 }  // namespace gui

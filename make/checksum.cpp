@@ -2,24 +2,26 @@
 
 #include <zlib.h>
 
-#include <fstream>
-
 #include "common/platform/fs.h"
 
 namespace qpmake {
 
 std::optional<uint32_t> FileCrc32(const std::string& path) {
-  if (!platform::IsFile(path)) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
+  platform::FileReader reader;
+  if (!reader.Open(path)) return std::nullopt;
+  // A regular file ends; a device or a pipe may not (/dev/zero): it is read up to a limit.
+  const bool regular = reader.RegularFileSize() >= 0;
+  uint64_t total = 0;
   uLong crc = crc32(0L, Z_NULL, 0);
-  char block[4096];
-  while (in) {
-    in.read(block, sizeof block);
-    std::streamsize n = in.gcount();
-    if (n > 0) crc = crc32(crc, reinterpret_cast<const Bytef*>(block), static_cast<uInt>(n));
+  std::string block;
+  for (;;) {
+    block.clear();
+    if (!reader.Read(kBlockSize, &block)) return std::nullopt;
+    if (block.empty()) break;
+    total += block.size();
+    if (!regular && total > kMaxStreamSize) return std::nullopt;
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(block.data()), static_cast<uInt>(block.size()));
   }
-  if (in.bad()) return std::nullopt;
   return static_cast<uint32_t>(crc);
 }
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <new>
 
 #include "common/platform/console.h"
 #include "common/platform/fs.h"
@@ -67,5 +68,11 @@ int main(int argc, char** argv) {
     platform::ConsoleWriteLine(std::string("qpmake: '") + argv[1] + "': " + OpenFailure(argv[1], reason));
     return qpmake::kExitAbort;
   }
-  return qpmake::RunPlan(qpmake::ReadPlan(makefile));
+  // No exception reaches the user: a shortage of memory ends the run with a message.
+  try {
+    return qpmake::RunPlan(qpmake::ReadPlan(makefile));
+  } catch (const std::bad_alloc&) {
+    platform::ConsoleWriteLine("qpmake: out of memory");
+    return qpmake::kExitAbort;
+  }
 }

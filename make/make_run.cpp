@@ -115,6 +115,11 @@ int RunPlan(const MakePlan& plan) {
       ExplainOutputFolder(target.output);
       return kExitAbort;
     }
+    if (std::string conflict = TargetConflict(target, verify_file); !conflict.empty()) {
+      platform::ConsoleWriteLine(conflict);
+      all_ok = false;
+      continue;
+    }
     Outcome outcome = Compile(compiler, target, verify_file);
     if (outcome == Outcome::kStop) return g_stop_status;
     if (outcome == Outcome::kFailed) all_ok = false;

@@ -9,8 +9,8 @@ using settings::TrimBlanks;
 
 std::vector<std::string> Commands(const settings::SettingsFile& makefile, std::string_view group) {
   std::vector<std::string> result;
-  for (const settings::Line* entry : makefile.Entries(group)) {
-    std::string command = CommandOf(*entry);
+  for (const settings::Line& entry : makefile.Entries(group)) {
+    std::string command = CommandOf(entry);
     if (!command.empty()) result.push_back(std::move(command));
   }
   return result;
@@ -20,9 +20,10 @@ std::vector<std::string> Commands(const settings::SettingsFile& makefile, std::s
 template <typename Pair>
 std::vector<Pair> PathPairs(const settings::SettingsFile& makefile, std::string_view group) {
   std::vector<Pair> result;
-  for (const settings::Line* entry : makefile.Entries(group)) {
-    if (TrimBlanks(entry->name).empty() || TrimBlanks(entry->value).empty()) continue;
-    result.push_back(Pair{platform::NativePath(entry->name), platform::NativePath(entry->value)});
+  for (const settings::Line& entry : makefile.Entries(group)) {
+    if (TrimBlanks(entry.name).empty() || TrimBlanks(entry.value).empty()) continue;
+    result.push_back(Pair{platform::NativePath(std::string(entry.name)),
+                          platform::NativePath(std::string(entry.value))});
   }
   return result;
 }
@@ -32,7 +33,7 @@ std::vector<Pair> PathPairs(const settings::SettingsFile& makefile, std::string_
 std::string CommandOf(const settings::Line& entry) {
   if (TrimBlanks(entry.name).empty()) return std::string();
   size_t start = entry.raw.find_first_not_of(" \t");
-  return start == std::string::npos ? std::string() : entry.raw.substr(start);
+  return start == std::string::npos ? std::string() : std::string(entry.raw.substr(start));
 }
 
 MakePlan ReadPlan(const settings::SettingsFile& makefile) {

@@ -21,6 +21,19 @@ bool MakeOutputFolders(const std::string& output) {
   return true;
 }
 
+std::string TargetConflict(const Target& target, const std::string& verify_file) {
+  std::optional<platform::FileId> output = platform::FileIdentity(target.output);
+  if (!output) return std::string();
+  const char* what = nullptr;
+  if (output == platform::FileIdentity(target.input))
+    what = "is its input script";
+  else if (!verify_file.empty() && output == platform::FileIdentity(verify_file))
+    what = "is the verification file";
+  if (what == nullptr) return std::string();
+  return "qpmake: skipped '" + target.input + "': its output file '" + target.output + "' " +
+         what + "; choose another output path";
+}
+
 std::string FindCompiler() {
   const char* chosen = std::getenv("AKQP_CLI");
   if (chosen && *chosen) return chosen;

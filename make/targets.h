@@ -16,6 +16,12 @@ std::vector<std::string> OutputFolders(const std::string& output);
 // one cannot be made (a file of that name is in the way, no permission).
 bool MakeOutputFolders(const std::string& output);
 
+// Why a target must not be built, as a whole "qpmake: ..." line: its output is its own
+// script or the verification file (compared by identity, so also through "./", hard
+// links and symbolic links), which the compiler would refuse anyway. Empty when it may
+// be built.
+std::string TargetConflict(const Target& target, const std::string& verify_file);
+
 // The compiler: $AKQP_CLI when set, else akqp-cli beside qpmake, else on PATH. Empty when
 // none is found.
 std::string FindCompiler();

@@ -184,8 +184,8 @@ TEST_F(CliTest, OddInputsGetAClearMessage) {
   EXPECT_NE(binary.front().find("attempt to load a binary chunk"), std::string::npos) << binary.front();
   auto sleepy = CompileLines("assert(sys.cwd('/nonexistent/x') == false) sys.sleep(-1) print(sys.bin(0), sys.hex(-1), int(1e300)) return 1");
   EXPECT_EQ(sleepy.front(), "0\tFFFFFFFFFFFFFFFF\t-2147483648.0");
-  auto memory = CompileLines("local t = {} while true do t[#t + 1] = string.rep('x', 8 << 20) .. #t end", nullptr,
-                             {"--memory-limit", "64"});
+  auto memory = CompileLines("local t = {} while true do t[#t + 1] = string.rep('x', 1 << 20) .. #t end", nullptr,
+                             {"--memory-limit", "16"});
   ASSERT_EQ(memory.size(), 3u);
   EXPECT_NE(memory[0].find("not enough memory"), std::string::npos) << memory[0];
   EXPECT_EQ(memory[2], kFinished);

@@ -1,14 +1,19 @@
 #!/bin/bash
 # End-to-end test of the window program under a private X server (Xvfb): the main window
 # comes up with its title and size; "Compile" opens a log window that shows the
-# compiler's output and is reused for the same input; "Watch" compiles again when the
-# input changes; the log window lays itself out at a new size; "Open Output" and "Help"
-# open the output's folder and the help page; "Browse Lua" shows its dialog and takes a
-# path; an input given alone is linked to its output; closing a log window or the
-# program during a run neither waits nor freezes; a compiler that cannot be started is
-# reported in one line and "Recompile" works again. Screenshots of the windows are kept
-# in <build>/gui-e2e/. The real akqp-cli is used when it has been built (a stand-in when
-# not, or when AKQP_GUI_E2E_STANDIN is set).
+# compiler's output and is reused for the same input; the log window asks the window
+# manager for resizing and maximising, the main window for a fixed size; "Watch" compiles
+# again when the input changes; the log window lays itself out at a new size; "Open
+# Output" and "Help" open the output's folder and the help page; "Browse Lua" shows its
+# dialog and takes a path; an input given alone is linked to its output; closing a log
+# window or the program during a run neither waits nor freezes; a log closed during a
+# compile never lets that older compile replace the output of a newer one; logs and Watch
+# go on while a file dialog is open; what cannot be opened is reported in a message box; a
+# compiler that cannot be started is reported in one line and "Recompile" works again.
+# With the real compiler it also reports (as figures, never as failures) how soon long
+# outputs show and how soon a click is answered meanwhile. Screenshots of the windows are
+# kept in <build>/gui-e2e/. The real akqp-cli is used when it has been built (a stand-in
+# when not, or when AKQP_GUI_E2E_STANDIN is set).
 #
 # Exits 77 (skipped) when Xvfb, xdotool or the program is missing. Every wait is bounded,
 # and the X server and every akqp started here are ended on every way out; should this
@@ -18,7 +23,7 @@ set -u
 BUILD=${AKQP_BUILD_DIR:-build}
 AKQP="$BUILD/akqp"
 ARTIFACTS="$BUILD/gui-e2e"
-LIFETIME=240
+LIFETIME=280
 
 skip() { echo "SKIP: $*"; exit 77; }
 fail() {
@@ -66,7 +71,7 @@ wait_for() {
 
 # --- the X server: -displayfd picks a free display number and reports it; -noreset keeps
 # it from resetting (and refusing connections for a moment) when its last client leaves.
-timeout "$LIFETIME" Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$TMP/display" 2>"$TMP/xvfb.log" &
+timeout "$LIFETIME" Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$TMP/display" 2>"$TMP/xvfb.log" &
 XVFB_PID=$!
 wait_for 10 test -s "$TMP/display" || skip "Xvfb did not start: $(tail -1 "$TMP/xvfb.log")"
 export DISPLAY=":$(head -1 "$TMP/display")"
@@ -83,20 +88,32 @@ cat >"$STANDIN" <<'STANDIN'
 in=$2 out=$4
 echo "Compiling '${in##*/}'..."
 if grep -q 'while true' "$in"; then sleep 8; fi
+if grep -q 'sys.sleep' "$in"; then sleep 0.9; fi
 echo "Processing information section..."
-printf 'KSQP' >"$out.tmp" && mv "$out.tmp" "$out"
+# The output holds the script, so a test can tell which version of it was compiled.
+cp "$in" "$out.tmp" && mv "$out.tmp" "$out"
 echo "Compilation successful, script compiled to '${out##*/}' (0.00 KiB, CRC32: 1)."
 echo ""
 echo "Script execution has finished."
 STANDIN
 chmod +x "$STANDIN"
+REAL_CLI=
 if [ -x "$BUILD/akqp-cli" ] && [ -z "${AKQP_GUI_E2E_STANDIN:-}" ]; then
   unset AKQP_CLI
+  REAL_CLI="$BUILD/akqp-cli"
   echo "compiler: $BUILD/akqp-cli"
 else
   export AKQP_CLI="$STANDIN"
   echo "compiler: stand-in"
 fi
+# The module name that an output was compiled from.
+module_of() {
+  if [ -n "$REAL_CLI" ] && [ -x "$BUILD/qpinfo" ]; then
+    "$BUILD/qpinfo" "$1" 2>/dev/null | sed -n 's/^chunk name: //p'
+  else
+    sed -n 's/.*name = "\([A-Za-z]*\)".*/\1/p' "$1" 2>/dev/null | head -1
+  fi
+}
 cat >"$TMP/opener" <<OPENER
 #!/bin/sh
 printf '%s\n' "\$1" >>"$TMP/opened"
@@ -124,6 +141,18 @@ has_geometry() { [ "$(geometry "$1")" = "$2" ]; }
 count_windows() { [ "$(xdotool search --onlyvisible --name "$1" 2>/dev/null | wc -l)" -eq "$2" ]; }
 click() { xdotool windowraise "$1" mousemove --window "$1" "$2" "$3" click 1; sleep 0.2; }
 shot() { command -v import >/dev/null 2>&1 && import -window "$1" "$ARTIFACTS/$2" 2>/dev/null; }
+# The window of a title that is not in the list of known windows given after it.
+new_window_of() {
+  local title=$1 w
+  shift
+  for w in $(xdotool search --onlyvisible --name "$title" 2>/dev/null); do
+    case " $* " in *" $w "*) ;; *) echo "$w"; return 0 ;; esac
+  done
+  return 1
+}
+now() { date +%s.%N; }
+seconds_between() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
+lines_in() { [ -f "$1" ] && wc -l <"$1" || echo 0; }
 
 # --- the main window -------------------------------------------------------------------
 timeout "$LIFETIME" "$AKQP" --log-to "$TMP/log.txt" "$INPUT" "$OUTPUT" >"$TMP/akqp.out" 2>&1 &
@@ -146,6 +175,20 @@ grep -q "^Compiling 'demo.lua'\.\.\.$" "$TMP/log.txt" || fail "the log misses th
 [ "$(geometry "$LOG")" = "640x237" ] || fail "log window is $(geometry "$LOG"), not 640x237"
 sleep 0.3
 shot "$LOG" log.png
+
+# The size hints: a log window may be resized and maximised (a smallest size, no largest,
+# and no Motif hint that takes resizing or maximising away); the main window keeps its size.
+if command -v xprop >/dev/null 2>&1; then
+  hints=$(xprop -id "$LOG" WM_NORMAL_HINTS _MOTIF_WM_HINTS)
+  echo "$hints" | grep -q "minimum size: 320 by 90" || fail "the log window's hints lack its smallest size: $hints"
+  echo "$hints" | grep -q "maximum size" && fail "the log window has a largest size: $hints"
+  motif=$(echo "$hints" | sed -n 's/^_MOTIF_WM_HINTS.*= //p')
+  case "$motif" in ""|0x0,*|*"not found"*) ;; *) fail "the log window's Motif hints restrict it: $motif" ;; esac
+  hints=$(xprop -id "$MAIN" WM_NORMAL_HINTS)
+  echo "$hints" | grep -q "maximum size: 450 by 317" || fail "the main window is not of fixed size: $hints"
+else
+  echo "note: no xprop, the size hints are not tested"
+fi
 
 # "Watch" (x 480): a change of the input's modification time compiles again.
 click "$LOG" 517 221
@@ -287,6 +330,187 @@ LOG3=$(window_of "$LOG_TITLE")
 click "$LOG3" 597 221
 wait_for 5 not_started 2 || fail "Recompile was not enabled again after a failed start"
 [ "$(wc -l <"$TMP/log3.txt")" -eq 2 ] || fail "a failed start printed more than its one line"
+
+# --- a log closed during a compile: the window goes at once, and the older compile never
+# replaces the output of a newer one (the next compile to that output waits for it) ----
+RACE_IN="$TMP/in dir/race.lua"
+RACE_OUT="$TMP/out/race.qp"
+printf 'sys.sleep(900)\nreturn { info = { name = "OldModule" } }\n' >"$RACE_IN"
+KNOWN_MAINS=$(xdotool search --onlyvisible --name "$MAIN_TITLE" | tr '\n' ' ')
+timeout "$LIFETIME" "$AKQP" --log-to "$TMP/log4.txt" "$RACE_IN" "$RACE_OUT" >"$TMP/akqp4.out" 2>&1 &
+PIDS+=($!)
+wait_for 10 new_window_of "$MAIN_TITLE" $KNOWN_MAINS || fail "no main window for the race"
+MAIN4=$(new_window_of "$MAIN_TITLE" $KNOWN_MAINS)
+click "$MAIN4" 407 301
+RACE_TITLE='^Compilation - race\.lua -> race\.qp$'
+wait_for 10 window_exists "$RACE_TITLE" || fail "no log window for the race"
+wait_for 10 grep -q "^Compiling 'race.lua'" "$TMP/log4.txt" || fail "the slow compile did not start"
+click "$(window_of "$RACE_TITLE")" 42 221
+wait_for 1 window_gone "$RACE_TITLE" || fail "Close waited for the running compile"
+printf 'return { info = { name = "NewModule" } }\n' >"$RACE_IN"
+click "$MAIN4" 407 301
+wait_for 2 window_exists "$RACE_TITLE" || fail "the program did not answer after a log closed during a compile"
+race_done() { [ "$(grep -c "^Compilation successful, script compiled to 'race.qp'" "$TMP/log4.txt")" -ge 1 ]; }
+wait_for 20 race_done || fail "the new compile did not succeed"
+# Both compilers have ended once the older one has had its 0.9 seconds and more.
+sleep 1.5
+[ "$(module_of "$RACE_OUT")" = NewModule ] ||
+  fail "the output is that of the abandoned compile ($(module_of "$RACE_OUT")), not of the last one"
+[ "$(grep -c '^Compiling ' "$TMP/log4.txt")" -eq 2 ] || fail "the closed log's compile was shown in the new log"
+shot "$(window_of "$RACE_TITLE")" race-log.png
+stop "${PIDS[-1]}"
+
+# --- a file dialog open while a log runs: lines keep arriving, the run ends, and Watch
+# compiles a changed input; the dialog opens in the current folder when the fields are
+# empty and lists exactly its two filters -----------------------------------------------
+TICKER="$TMP/ticker-cli"
+cat >"$TICKER" <<'TICKER'
+#!/bin/sh
+# A compiler that takes its time: a line every tenth of a second for two seconds.
+echo "Compiling '${2##*/}'..."
+i=0
+while [ $i -lt 20 ]; do echo "tick $i"; i=$((i + 1)); sleep 0.1; done
+echo "Compilation successful, script compiled to '${4##*/}' (0.00 KiB, CRC32: 1)."
+TICKER
+chmod +x "$TICKER"
+KNOWN_MAINS=$(xdotool search --onlyvisible --name "$MAIN_TITLE" | tr '\n' ' ')
+AKQP_CLI="$TICKER" timeout "$LIFETIME" "$AKQP" --log-to "$TMP/log5.txt" "$INPUT" "$OUTPUT" \
+  >"$TMP/akqp5.out" 2>&1 &
+PIDS+=($!)
+wait_for 10 new_window_of "$MAIN_TITLE" $KNOWN_MAINS || fail "no main window for the dialog test"
+MAIN5=$(new_window_of "$MAIN_TITLE" $KNOWN_MAINS)
+KNOWN_LOGS=$(xdotool search --onlyvisible --name "$LOG_TITLE" | tr '\n' ' ')
+click "$MAIN5" 407 301
+wait_for 10 new_window_of "$LOG_TITLE" $KNOWN_LOGS || fail "no log window for the dialog test"
+LOG5=$(new_window_of "$LOG_TITLE" $KNOWN_LOGS)
+ticks() { grep -c '^tick 0$' "$TMP/log5.txt" 2>/dev/null; }
+wait_for 10 grep -q '^tick 2$' "$TMP/log5.txt" || fail "the slow compile shows no lines"
+click "$LOG5" 517 221  # Watch
+# Below the dialog, so that the screenshot shows both.
+xdotool windowmove "$LOG5" 0 720
+click "$MAIN5" 407 247  # Browse Lua
+wait_for 10 window_exists "$DIALOG_TITLE" || fail "no dialog while a log runs"
+before=$(lines_in "$TMP/log5.txt")
+sleep 0.7
+window_exists "$DIALOG_TITLE" || fail "the dialog closed by itself"
+[ "$(lines_in "$TMP/log5.txt")" -gt "$before" ] || fail "the log stopped while the dialog was open"
+wait_for 10 grep -q '^Compilation successful' "$TMP/log5.txt" || fail "the run did not end while the dialog was open"
+touch -d '+10 seconds' "$INPUT"
+wait_for 5 eval '[ "$(ticks)" -ge 2 ]' || fail "Watch did not compile the changed input while the dialog was open"
+window_exists "$DIALOG_TITLE" || fail "the dialog closed before Watch was seen"
+shot root dialog-during-run.png
+# Keys go to the window under the pointer: there is no window manager to give focus.
+xdotool mousemove --window "$(window_of "$DIALOG_TITLE")" 300 20
+xdotool key Escape
+wait_for 5 window_gone "$DIALOG_TITLE" || { xdotool key Escape; wait_for 5 window_gone "$DIALOG_TITLE"; } ||
+  fail "the dialog did not close"
+stop "${PIDS[-1]}"
+
+# An empty input field: the dialog opens in the current folder (the program's own). Its
+# filter list is opened for the screenshot.
+KNOWN_MAINS=$(xdotool search --onlyvisible --name "$MAIN_TITLE" | tr '\n' ' ')
+timeout "$LIFETIME" "$AKQP" >"$TMP/akqp6.out" 2>&1 &
+PIDS+=($!)
+wait_for 10 new_window_of "$MAIN_TITLE" $KNOWN_MAINS || fail "no main window without paths"
+MAIN6=$(new_window_of "$MAIN_TITLE" $KNOWN_MAINS)
+click "$MAIN6" 407 247
+wait_for 10 window_exists "$DIALOG_TITLE" || fail "no dialog with empty fields"
+sleep 1
+DIALOG=$(window_of "$DIALOG_TITLE")
+shot root browse-empty-fields.png
+# The filter list sits at the dialog's lower right.
+eval "$(xdotool getwindowgeometry --shell "$DIALOG")"
+xdotool mousemove --window "$DIALOG" $((WIDTH - 60)) $((HEIGHT - 105)) click 1
+sleep 0.8
+shot root browse-filters.png
+xdotool mousemove --window "$DIALOG" 300 20
+xdotool key Escape
+sleep 0.3
+xdotool key Escape
+wait_for 5 window_gone "$DIALOG_TITLE" || fail "the dialog with empty fields did not close"
+
+# --- what cannot be opened is said in a message box ------------------------------------
+KNOWN=$(xdotool search --onlyvisible --name "$MAIN_TITLE" | tr '\n' ' ')
+AKQP_OPENER="$TMP/no-such-opener" timeout "$LIFETIME" "$AKQP" "$INPUT" "$OUTPUT" >"$TMP/akqp7.out" 2>&1 &
+PIDS+=($!)
+wait_for 10 new_window_of "$MAIN_TITLE" $KNOWN || fail "no main window for the message box"
+MAIN7=$(new_window_of "$MAIN_TITLE" $KNOWN)
+KNOWN="$KNOWN $MAIN7"
+click "$MAIN7" 327 301  # Help
+wait_for 5 new_window_of "$MAIN_TITLE" $KNOWN || fail "no message box when the help page cannot be opened"
+BOX=$(new_window_of "$MAIN_TITLE" $KNOWN)
+sleep 0.3
+shot "$BOX" message-box.png
+click "$BOX" 20 10
+xdotool key Return
+wait_for 5 eval '! new_window_of "$MAIN_TITLE" $KNOWN' || fail "the message box did not close"
+stop "${PIDS[-1]}"
+
+# --- long outputs: how soon they show and how soon a click is answered meanwhile --------
+# Figures only (the machine may be busy); they need the real compiler.
+if [ -n "$REAL_CLI" ]; then
+  TIMED="$TMP/timed-cli"
+  cat >"$TIMED" <<TIMED
+#!/bin/sh
+"$REAL_CLI" "\$@"
+date +%s.%N >"$TMP/cli-ended"
+TIMED
+  cat >"$TMP/timed-opener" <<OPENER
+#!/bin/sh
+date +%s.%N >>"$TMP/opened-at"
+OPENER
+  chmod +x "$TIMED" "$TMP/timed-opener"
+  LONG="$TMP/in dir/long.lua"
+  echo 'return { info = { name = "Long" } }' >"$LONG"
+  KNOWN_MAINS=$(xdotool search --onlyvisible --name "$MAIN_TITLE" | tr '\n' ' ')
+  AKQP_CLI="$TIMED" AKQP_OPENER="$TMP/timed-opener" timeout "$LIFETIME" "$AKQP" \
+    --log-to "$TMP/log8.txt" "$LONG" "$TMP/out/long.qp" >"$TMP/akqp8.out" 2>&1 &
+  PIDS+=($!)
+  wait_for 10 new_window_of "$MAIN_TITLE" $KNOWN_MAINS || fail "no main window for the long outputs"
+  MAIN8=$(new_window_of "$MAIN_TITLE" $KNOWN_MAINS)
+  shown() { tail -c 64 "$TMP/log8.txt" 2>/dev/null | grep -q 'Script execution has finished.'; }
+  # Clicks "Open Output" and gives the seconds until the opener ran.
+  click_latency() {
+    local log=$1 t0
+    rm -f "$TMP/opened-at"
+    t0=$(now)
+    xdotool windowraise "$log" mousemove --window "$log" 437 221 click 1
+    wait_for 60 test -s "$TMP/opened-at" || { echo "none"; return; }
+    seconds_between "$t0" "$(head -1 "$TMP/opened-at")"
+  }
+  for n in 5000 10000 20000 40000; do
+    printf 'for i = 1, %d do print("line " .. i .. " of a long compile log, as long as a real message") end\nreturn { info = { name = "Long" } }\n' "$n" >"$LONG"
+    rm -f "$TMP/cli-ended"
+    : >"$TMP/log8.txt"
+    xdotool windowraise "$MAIN8" mousemove --window "$MAIN8" 407 301
+    t0=$(now)
+    xdotool click 1
+    during=
+    if [ "$n" -eq 40000 ]; then
+      # A click while the lines come in: once the first thousands are shown.
+      wait_for 60 eval '[ "$(lines_in "$TMP/log8.txt")" -ge 2000 ]' || fail "the long log shows nothing"
+      LONG_LOG=$(window_of '^Compilation - long\.lua -> long\.qp$')
+      state="compiler running"
+      [ -s "$TMP/cli-ended" ] && state="compiler ended"
+      shown && state="log complete"
+      during=$(click_latency "$LONG_LOG")
+    fi
+    wait_for 60 test -s "$TMP/cli-ended" || fail "the long compile of $n lines did not end"
+    # Looked at every hundredth of a second, for two minutes at most.
+    for _ in $(seq 12000); do shown && break; sleep 0.01; done
+    shown || fail "the log of $n lines was not shown in full"
+    t1=$(now)
+    printf 'figure: %5d lines shown in full %s s after the compiler ended (%s s after Compile)' "$n" \
+      "$(seconds_between "$(cat "$TMP/cli-ended")" "$t1")" "$(seconds_between "$t0" "$t1")"
+    [ -n "$during" ] && printf '; a click during the run answered in %s s (at the click: %s)' \
+      "$during" "$state"
+    echo
+  done
+  [ "$(grep -c '^line ' "$TMP/log8.txt")" -eq 40000 ] || fail "the log of 40000 lines lost lines"
+  echo "figure: the same click with nothing to show answered in $(click_latency "$LONG_LOG") s"
+  shot "$LONG_LOG" long-log.png
+  stop "${PIDS[-1]}"
+fi
 
 echo "PASS: screenshots in $ARTIFACTS"
 exit 0

@@ -235,7 +235,8 @@ TEST_F(OutputTest, QpinfoUsageAndFailures) {
   e2e::RunResult missing = Qpinfo({"--json", "missing.qp"});
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_EQ(missing.output,
-            "{\"file\":\"missing.qp\",\"result\":-2,\"error\":\"the file cannot be opened\"}\n");
+            "{\"file\":\"missing.qp\",\"result\":-2,\"error\":\"the file cannot be opened\","
+            "\"reason\":\"No such file or directory\"}\n");
 }
 
 }  // namespace

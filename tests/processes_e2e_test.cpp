@@ -99,7 +99,9 @@ TEST_F(ProcessesE2eTest, TheAssemblerEndsWithTheCompilerWhateverEndsIt) {
     EXPECT_TRUE(Has(e2e::Run("/bin/cat", {scratch_.Path("cli.log")}).lines, "Attempting assembling 'spin'."));
     EXPECT_FALSE(platform::PathExists(scratch_.Path("spin.qp")));
     // A caught signal removes the assembler's folder; SIGKILL cannot be caught.
-    if (std::string(c.signal) != "KILL") EXPECT_TRUE(TmpEmpty()) << c.signal;
+    if (std::string(c.signal) != "KILL") {
+      EXPECT_TRUE(TmpEmpty()) << c.signal;
+    }
     platform::RemoveTree(scratch_.Path("tmp"));
     std::filesystem::create_directories(scratch_.Path("tmp"));
   }

@@ -2,11 +2,13 @@
 //
 // Exit status: 0 when a QP file was written, 1 when the compile failed, 2 on a usage or
 // command-line error, 3 when the assembler cannot be initialised.
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "cli/assembler/assembler.h"
 #include "cli/driver/command_line.h"
 #include "cli/driver/job_loader.h"
+#include "cli/script/output_stage.h"
 #include "cli/script/pipeline.h"
 #include "cli/verify/verify_stage.h"
 #include "common/platform/console.h"
@@ -31,8 +34,8 @@ constexpr int kExitAssembler = 3;
 
 const char kPrefix[] = "[ERROR] akqp-cli: ";
 
-// Ends the process. A script given up in a stuck C call may still be running on its
-// thread: leave at once, without the clean-up that could touch its state.
+// Ends the process at once, without the clean-up that could touch the state of script
+// code that was given up and may still be running on its thread.
 [[noreturn]] void End(int status) {
   std::fflush(stdout);
   std::fflush(stderr);
@@ -109,26 +112,58 @@ int Run(int argc, char** argv) {
       return Fail("Input file could not be read (" + reason + ").");
     case LoadResult::kVerifyFileEmpty:
       return Fail("Verification file was empty");
+    case LoadResult::kRefused:
+      return Fail(reason);
   }
+  if (std::string conflict = OutputConflict(*job, output); !conflict.empty()) return Fail(conflict);
 
   platform::ConsoleSetColor(2, 0);
   platform::ConsoleWriteLine("Compiling '" + job->input_file_name + "'...");
   if (!verify.empty()) WarnWhenVerifyFileGivesNoSection(job->script, verify);
 
   int result = 0;
-  std::atomic<bool> done{false};
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
   std::thread compile([&] {
-    result = RunCompile(&job->args, options);
-    done = true;
+    int compiled = 0;
+    try {
+      compiled = RunCompile(&job->args, options);
+    } catch (const std::bad_alloc&) {
+      platform::ConsoleWriteLine(std::string(kPrefix) + "Out of memory.");
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      result = compiled;
+      done = true;
+    }
+    ended.notify_all();
   });
-  // The main thread only waits, looking every 100 ms.
-  while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // The main thread only waits, looking every 100 ms and waking as soon as the compile
+  // has ended.
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!done) ended.wait_for(lock, std::chrono::milliseconds(100));
+  }
   compile.join();
+  // Script code that was given up may still run and reach the job: it stays.
+  if (ScriptAbandoned()) static_cast<void>(job.release());
   return result == 1 ? kExitCompiled : kExitFailed;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  End(Run(argc, argv));
+  // The last line of defence: every module turns a shortage into its own failure.
+  int status = kExitFailed;
+  try {
+    status = Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    platform::ConsoleWriteLine(std::string(kPrefix) + "Out of memory.");
+    End(kExitFailed);
+  }
+  if (ScriptAbandoned()) End(status);
+  // Otherwise the process ends normally, with every clean-up (and a sanitizer build's
+  // leak check).
+  return status;
 }

@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "common/platform/code_block.h"
+#include "common/platform/fs.h"
 
 struct lua_State;
 struct CompileJob;
@@ -29,6 +31,9 @@ struct CompileJob {
   std::string script;           // the script text (with an appended verification file)
   int32_t compile_flag_copy = 0;
   std::string output_path;
+  // The files that the output must never replace, by identity (taken when they were read).
+  std::optional<platform::FileId> input_id;
+  std::optional<platform::FileId> verify_id;
 };
 
 // One assembled routine.

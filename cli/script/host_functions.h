@@ -7,15 +7,22 @@
 
 struct lua_State;
 
-// Stops sys.sleep early when the compile is cancelled (the time limit passed).
+// Stops sys.sleep early when the compile is cancelled (the time limit passed). A
+// cancelled sleep raises `message` as a Lua error, so that a script cannot sleep its way
+// past the limit one short call at a time.
 struct SleepCanceller {
-  // Sleeps up to `ms` milliseconds; returns early once Cancel() was called.
-  void Sleep(uint32_t ms);
-  void Cancel();
+  // Sleeps up to `ms` milliseconds. False, at once or as soon as it happens, when
+  // Cancel() was called.
+  bool Sleep(uint32_t ms);
+  void Cancel(const char* message);
+  // Sleeps work again (a new stage of the compile begins).
+  void Reset();
   bool cancelled() const { return cancelled_.load(); }
+  const char* message() const { return message_.load(); }
 
  private:
   std::atomic<bool> cancelled_{false};
+  std::atomic<const char*> message_{"script stopped at the time limit"};
 };
 
 // Registers the host functions in `L`. `canceller` must outlive the state's use;

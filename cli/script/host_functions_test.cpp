@@ -68,6 +68,11 @@ TEST_F(HostTest, IntRoundsToNearestEvenAndGivesAFloat) {
   EXPECT_EQ(Eval("int(0/0)"), "-2147483648.0");
 }
 
+TEST_F(HostTest, IntNeverGivesNegativeZero) {
+  ASSERT_EQ(luaL_dostring(L_, "print(int(-0.5), int(-0.2), int(-0.0), 1/int(-0.3), int(-0.6))"), LUA_OK);
+  EXPECT_EQ(lines_, (std::vector<std::string>{"0.0\t0.0\t0.0\tinf\t-1.0"}));
+}
+
 TEST_F(HostTest, BinAndHexShowTwosComplementWithoutLeadingZeros) {
   EXPECT_EQ(Eval("sys.hex(255)"), "FF");
   EXPECT_EQ(Eval("sys.bin(5)"), "101");
@@ -103,11 +108,16 @@ TEST_F(HostTest, SleepTakesOddValuesAndWakesWhenCancelled) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
   std::thread canceller([this] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    sleep_.Cancel();
+    sleep_.Cancel("stopped");
   });
-  EXPECT_EQ(Eval("sys.sleep(1e12)"), "nil");
+  EXPECT_EQ(Eval("sys.sleep(1e12)"), "error: stopped");
   canceller.join();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  // Once cancelled, every later sleep raises at once, whatever its argument.
+  EXPECT_EQ(Eval("sys.sleep(10)"), "error: stopped");
+  EXPECT_EQ(Eval("sys.sleep()"), "error: stopped");
+  sleep_.Reset();
+  EXPECT_EQ(Eval("sys.sleep(1)"), "nil");
 }
 
 TEST_F(HostTest, OsExitPrintsAndReturns) {

@@ -34,6 +34,7 @@ int CopyWriter(lua_State*, const void* p, size_t size, void* ud) {
 struct Limit {
   size_t used;
   size_t limit;
+  StateHost* host;
 };
 
 void* LimitedAlloc(void* ud, void* ptr, size_t old_size, size_t new_size) {
@@ -137,7 +138,7 @@ void PrintLuaError(std::string_view text) {
 }
 
 lua_State* NewLimitedState(size_t limit) {
-  auto* state = new Limit{0, limit};
+  auto* state = new Limit{0, limit, nullptr};
   lua_State* L = lua_newstate(LimitedAlloc, state);
   if (L == nullptr) {
     delete state;
@@ -153,4 +154,23 @@ void CloseLimitedState(lua_State* L) {
   lua_getallocf(L, &ud);
   lua_close(L);
   delete static_cast<Limit*>(ud);
+}
+
+namespace {
+
+Limit* LimitOf(lua_State* L) {
+  void* ud = nullptr;
+  if (L == nullptr || lua_getallocf(L, &ud) != LimitedAlloc) return nullptr;
+  return static_cast<Limit*>(ud);
+}
+
+}  // namespace
+
+void SetStateHost(lua_State* L, StateHost* host) {
+  if (Limit* limit = LimitOf(L)) limit->host = host;
+}
+
+StateHost* GetStateHost(lua_State* L) {
+  Limit* limit = LimitOf(L);
+  return limit ? limit->host : nullptr;
 }

@@ -34,3 +34,35 @@ lua_State* NewLimitedState(size_t limit);
 
 // Closes a state made by NewLimitedState and frees its bookkeeping.
 void CloseLimitedState(lua_State* L);
+
+// What owns a state while its script code runs under a deadline. Kept beside the
+// state's allocator, where no script can reach or remove it (the registry is open to
+// scripts through the debug library).
+class StateHost {
+ public:
+  virtual ~StateHost() = default;
+  // Time between PauseClock and ResumeClock is not script time (the assembler runs).
+  virtual void PauseClock() = 0;
+  virtual void ResumeClock() = 0;
+};
+
+// Attaches `host` to a state made by NewLimitedState (nullptr detaches it).
+void SetStateHost(lua_State* L, StateHost* host);
+// The host attached to the state, or nullptr.
+StateHost* GetStateHost(lua_State* L);
+
+// Stops the script clock for as long as it lives.
+class ScriptClockPause {
+ public:
+  explicit ScriptClockPause(lua_State* L) : host_(GetStateHost(L)) {
+    if (host_) host_->PauseClock();
+  }
+  ~ScriptClockPause() {
+    if (host_) host_->ResumeClock();
+  }
+  ScriptClockPause(const ScriptClockPause&) = delete;
+  ScriptClockPause& operator=(const ScriptClockPause&) = delete;
+
+ private:
+  StateHost* host_;
+};

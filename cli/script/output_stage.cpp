@@ -2,13 +2,12 @@
 
 #include <cstdio>
 #include <memory>
+#include <new>
 
 #include "cli/sections/assemblies.h"
 #include "common/platform/console.h"
 #include "common/platform/fs.h"
 #include "common/qpfile/qp_file.h"
-
-#include <zlib.h>
 
 namespace {
 
@@ -32,23 +31,21 @@ std::string Kib(int64_t size) {
 // disk, an "[ERROR] " line with the reason otherwise.
 bool WriteAndReport(const QpFile& qp, const std::string& path) {
   std::string reason;
-  int result = qp.Write(path, &reason);
-  if (result == qp::kPackFailed) reason = "the Lua chunk could not be packed";
+  qp::Written written;
+  int result = qp.Write(path, &reason, &written);
+  if (result == qp::kPackFailed)
+    reason = "the Lua chunk could not be packed" + (reason.empty() ? "" : " (" + reason + ")");
   if (result != qp::kWritten) {
     platform::ConsolePrint("[ERROR] The QP file '" + path + "' could not be written: " + reason +
                            ".");
     return false;
   }
-  // The size and CRC-32 are those of the file as it now stands on disk.
-  std::optional<std::string> written = platform::ReadFile(path);
-  int64_t size = written ? static_cast<int64_t>(written->size()) : platform::FileSize(path);
-  uint32_t crc = 0;
-  if (written)
-    crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(written->data()),
-                                      static_cast<uInt>(written->size())));
+  // The size and CRC-32 of the bytes written: the file now holds exactly them (a device
+  // or a pipe written in place is not read back).
   platform::ConsolePrint("Compilation successful, script compiled to '" +
-                         platform::FileName(path) + "' (" + Kib(size) +
-                         " KiB, CRC32: " + std::to_string(static_cast<int32_t>(crc)) + ").");
+                         platform::FileName(path) + "' (" +
+                         Kib(static_cast<int64_t>(written.size)) + " KiB, CRC32: " +
+                         std::to_string(static_cast<int32_t>(written.crc)) + ").");
   platform::ConsolePrint("");
   return true;
 }
@@ -79,7 +76,15 @@ int WriteOutput(CompileJob& job, SectionTables& tables, const VerificationRecord
   }
 
   // A relative output path is taken relative to the current folder now, after the
-  // script ran: a script that changed folder with sys.cwd moves the file there.
+  // script ran: a script that changed folder with sys.cwd moves the file there, so the
+  // driver's check of the output is made again.
+  if (may_write) {
+    std::string conflict = OutputConflict(job, job.output_path);
+    if (!conflict.empty()) {
+      platform::ConsolePrint("[ERROR] akqp-cli: " + conflict);
+      may_write = false;
+    }
+  }
   int result = may_write && WriteAndReport(*qp, job.output_path) ? 1 : 0;
   qp->Release();
   return result;
@@ -95,6 +100,16 @@ std::string ModuleName(const SectionTables& tables) {
   return TrimSpaces(value.substr(0, value.find('\0')));
 }
 
+std::string OutputConflict(const CompileJob& job, const std::string& output_path) {
+  std::optional<platform::FileId> output = platform::FileIdentity(output_path);
+  if (!output) return "";
+  if (output == job.input_id)
+    return "The output file is the input script; choose another output path.";
+  if (output == job.verify_id)
+    return "The output file is the verification file; choose another output path.";
+  return "";
+}
+
 int RunOutputStage(CompileJob& job, SectionTables& tables, const VerificationRecords& records) {
   int result = 0;
   std::string name = ModuleName(tables);
@@ -102,7 +117,12 @@ int RunOutputStage(CompileJob& job, SectionTables& tables, const VerificationRec
     platform::ConsolePrint(
         "[ERROR] info: A name is required, please provide a name in the info table!");
   } else if (job.args.success_flag != 0) {
-    result = WriteOutput(job, tables, records, name);
+    try {
+      result = WriteOutput(job, tables, records, name);
+    } catch (const std::bad_alloc&) {
+      platform::ConsolePrint("[ERROR] The QP file could not be written: out of memory.");
+      result = 0;
+    }
   }
   job.args.compile_flag = 0;
   job.compile_flag_copy = 0;

@@ -11,3 +11,8 @@ int RunOutputStage(CompileJob& job, SectionTables& tables, const VerificationRec
 
 // The "name" entry of the information table with spaces trimmed (empty when missing).
 std::string ModuleName(const SectionTables& tables);
+
+// The reason the output path may not be written, without the "[ERROR] akqp-cli: " prefix:
+// it names the job's input script or verification file (by identity, so also through
+// "./", a hard link or a symbolic link). Empty when it may be written.
+std::string OutputConflict(const CompileJob& job, const std::string& output_path);

@@ -1,14 +1,14 @@
 #include "cli/script/pipeline.h"
 
 #include <atomic>
-#include <chrono>
 #include <memory>
-#include <thread>
+#include <string>
 
 #include "cli/script/core_chunk.h"
 #include "cli/script/host_functions.h"
 #include "cli/script/lua_helpers.h"
 #include "cli/script/output_stage.h"
+#include "cli/script/script_guard.h"
 #include "cli/sections/assemblies.h"
 #include "cli/sections/sections.h"
 #include "cli/verify/verify_stage.h"
@@ -25,56 +25,30 @@ namespace {
 
 std::atomic<bool> g_abandoned{false};
 
-// Shared between the compile thread and the script thread. Held by a shared_ptr so that
-// a script thread that has to be given up never touches freed memory.
+// What a stop raises in the script, and in the metamethods that the section walk runs.
+const char kStoppedAtLimit[] = "script stopped at the time limit";
+const char kWalkTooLong[] = "a metamethod ran too long while the sections were checked";
+
+// Metamethods run by the section walk may run this many Lua instructions (seconds of
+// work) besides their time limit before they are stopped.
+constexpr int64_t kWalkInstructionBudget = 500000000;
+
+// Held by the compile thread and the script thread, so that a script thread that has
+// to be given up never touches freed memory.
 struct ScriptRun {
   lua_State* L = nullptr;
   std::string script;
   std::string chunk_name;
   int result = 0;
-  std::atomic<bool> stop{false};      // set at the time limit: the hook raises an error
-  std::atomic<int64_t> budget{0};     // > 0: hook calls left; -1: spent; 0: no budget
-  std::atomic<bool> finished{false};  // set by the script thread as its last act
-  SleepCanceller sleep;
+  std::shared_ptr<ScriptGuard> guard;
 };
 
-int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-// The count hook runs every kHookInterval Lua instructions.
-constexpr int kHookInterval = 1000;
-// Metamethods run by the section walk may spend this many hook calls (500 million
-// instructions, seconds of work) before they are stopped.
-constexpr int64_t kWalkHookBudget = 500000;
-
-// The key under which the run is reachable from the count hook.
-const char kRunKey = 0;
-
-void StopHook(lua_State* L, lua_Debug*) {
-  lua_rawgetp(L, LUA_REGISTRYINDEX, &kRunKey);
-  auto* run = static_cast<ScriptRun*>(lua_touserdata(L, -1));
-  lua_pop(L, 1);
-  if (run == nullptr) return;
-  // Once spent, the budget stays spent (-1), so a metamethod that catches the error
-  // with pcall is stopped again.
-  int64_t budget = run->budget.load();
-  bool spent = budget == 1 || budget < 0;
-  if (budget > 1) run->budget.store(budget - 1);
-  if (spent) run->budget.store(-1);
-  if (run->stop.load() || spent) {
-    // From now on the hook runs at every instruction, so a script that catches the error
-    // with pcall meets it again at the first instruction outside the pcall.
-    lua_sethook(L, StopHook, LUA_MASKCOUNT, 1);
-    if (spent)
-      lua_pushliteral(L, "a metamethod ran too long while the sections were checked");
-    else
-      lua_pushliteral(L, "script stopped at the time limit");
-    lua_error(L);
-  }
-}
+// What the section walk fills, held by the walk's thread as well.
+struct Walk {
+  SectionTables tables;
+  SectionContext context;
+  bool walked = false;
+};
 
 // The text of an error value. A value that is not a string (error({}), error()) would
 // leave the user with no word at all, so it is named by its type instead.
@@ -87,37 +61,28 @@ std::string ErrorText(lua_State* L) {
   return std::string("(error object is a ") + luaL_typename(L, -1) + " value)";
 }
 
-void RunScript(std::shared_ptr<ScriptRun> run) {
-  lua_State* L = run->L;
+void RunScript(ScriptRun& run) {
+  lua_State* L = run.L;
   // Scripts are text: a precompiled chunk given as a script could crash the compiler,
   // since Lua does not verify bytecode.
-  std::optional<std::string> chunk = CompileToChunk(L, run->script, run->chunk_name, false, false, "t");
-  if (chunk && !run->stop.load()) {
-    const std::string& name = run->chunk_name.empty() ? std::string("Main::Code") : run->chunk_name;
+  std::optional<std::string> chunk = CompileToChunk(L, run.script, run.chunk_name, false, false, "t");
+  if (chunk && !run.guard->stopped()) {
+    const std::string& name = run.chunk_name.empty() ? std::string("Main::Code") : run.chunk_name;
     if (luaL_loadbufferx(L, chunk->data(), chunk->size(), name.c_str(), "b") != LUA_OK) {
       lua_settop(L, 0);
     } else if (lua_pcall(L, 0, 1, 0) != LUA_OK) {
       // Once the limit has passed, the hook's error is not the script's fault: the
       // time-limit lines say what happened.
-      if (!run->stop.load()) PrintLuaError(CleanLuaMessage(ErrorText(L)));
+      if (!run.guard->stopped()) PrintLuaError(CleanLuaMessage(ErrorText(L)));
       lua_settop(L, 0);
     } else if (!lua_istable(L, -1)) {
       PrintLuaError(CleanLuaMessage(std::string("The definition script is expected to return a table, got '") +
                                     luaL_typename(L, -1) + "'."));
       lua_settop(L, 0);
     } else {
-      run->result = 1;
+      run.result = 1;
     }
   }
-  run->finished.store(true);
-}
-
-// The closing step of every compile that created a state.
-int Finish(CompileJob* job, lua_State* L, int result) {
-  platform::ConsolePrint("Script execution has finished.");
-  if (L != nullptr) CloseLimitedState(L);
-  if (job) job->lua = nullptr;
-  return result;
 }
 
 int WalkSections(lua_State* L) {
@@ -125,6 +90,34 @@ int WalkSections(lua_State* L) {
   lua_settop(L, 1);
   ProcessSections(*context);
   return 0;
+}
+
+// The walk reads metatables with lua_gettable, so a script's metamethods run here: they
+// run protected, so that none of them can crash the compiler.
+void RunWalk(lua_State* L, Walk& walk) {
+  lua_pushcfunction(L, WalkSections);
+  lua_insert(L, -2);
+  lua_pushlightuserdata(L, &walk.context);
+  walk.walked = lua_pcall(L, 2, 0, 0) == LUA_OK;
+  if (!walk.walked) {
+    if (!g_abandoned.load()) PrintLuaError(CleanLuaMessage(ErrorText(L)));
+    lua_settop(L, 0);
+  }
+}
+
+// The closing step of every compile that created a state. Closing the state runs the
+// script's finalizers, under a deadline as well: they are stopped when they sleep and
+// given up when they cannot be stopped (Lua runs them without hooks).
+int Finish(CompileJob* job, lua_State* L, const std::shared_ptr<ScriptGuard>& guard,
+           const PipelineOptions& options, int result) {
+  platform::ConsolePrint("Script execution has finished.");
+  if (job) job->lua = nullptr;
+  if (L == nullptr) return result;
+  if (!guard->stopped()) guard->BeginStage(kStoppedAtLimit);
+  GuardedEnd end = guard->Run([L] { CloseLimitedState(L); }, ScriptGuard::NowMs(), options.time_limit_ms,
+                              options.stop_grace_ms);
+  if (end == GuardedEnd::kAbandoned) g_abandoned.store(true);
+  return result;
 }
 
 }  // namespace
@@ -150,83 +143,71 @@ int RunCompile(CompileArgs* args, const PipelineOptions& options) {
   }
   if (job) job->lua = L;
   luaL_openlibs(L);
-  auto run = std::make_shared<ScriptRun>();
-  RegisterHostFunctions(L, &run->sleep, job ? job->log_value : 0);
+  auto guard = std::make_shared<ScriptGuard>(L);
+  RegisterHostFunctions(L, &guard->sleep(), job ? job->log_value : 0);
   RunCoreChunk(L);
 
-  int64_t start = NowMs();
+  int64_t start = ScriptGuard::NowMs();
+  auto run = std::make_shared<ScriptRun>();
   run->L = L;
   run->script = script;
   run->chunk_name = "Main::[" + (job ? job->input_file_name : std::string()) + "]";
+  run->guard = guard;
   args->success_flag = 0;
-  bool timed_out = false;
 
-  lua_pushlightuserdata(L, run.get());
-  lua_rawsetp(L, LUA_REGISTRYINDEX, &kRunKey);
-  lua_sethook(L, StopHook, LUA_MASKCOUNT, kHookInterval);
-
-  std::thread script_thread(RunScript, run);
-  while (!run->finished.load()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (run->finished.load()) break;
-    if (!timed_out && NowMs() - start > options.time_limit_ms) {
-      timed_out = true;
-      run->stop.store(true);
-      run->sleep.Cancel();
-      platform::ConsolePrint("This script is a definition file, and should not have a long execution time!!");
-      platform::ConsolePrint("An execution time of one second is way too long, please check your code.");
-      platform::ConsoleWriteLine("");
-      // The hook and the sleep stop a running script at once. One stuck in a C call
-      // (reading a pipe that never ends) cannot be stopped: it is given up, and its
-      // state is never used again.
-      int64_t stopped_at = NowMs();
-      while (!run->finished.load() && NowMs() - stopped_at < options.stop_grace_ms)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      if (!run->finished.load()) {
-        g_abandoned.store(true);
-        script_thread.detach();
-        if (job) job->lua = nullptr;
-        platform::ConsolePrint("Script execution has finished.");
-        return 0;
-      }
-    }
+  guard->BeginStage(kStoppedAtLimit);
+  GuardedEnd end = guard->Run([run] { RunScript(*run); }, start, options.time_limit_ms, options.stop_grace_ms, [] {
+    platform::ConsolePrint("This script is a definition file, and should not have a long execution time!!");
+    platform::ConsolePrint("An execution time of one second is way too long, please check your code.");
+    platform::ConsoleWriteLine("");
+  });
+  if (end == GuardedEnd::kAbandoned) {
+    // Stuck in a C call (reading a pipe that never ends): the script is given up, and
+    // its state is never used again.
+    g_abandoned.store(true);
+    if (job) job->lua = nullptr;
+    platform::ConsolePrint("Script execution has finished.");
+    return 0;
   }
-  script_thread.join();
+  bool timed_out = end != GuardedEnd::kFinished;
 
-  SectionTables tables;
   if (run->result != 0 && !timed_out) args->success_flag = 1;
-  if (args->success_flag == 0 || !lua_istable(L, -1)) return Finish(job, L, 0);
+  if (args->success_flag == 0 || !lua_istable(L, -1)) return Finish(job, L, guard, options, 0);
 
-  // Stage 3: the sections of the returned table.
-  SectionContext context;
-  context.L = L;
-  context.args = args;
-  context.tables = &tables;
-  context.warnings = settings::Lookup("compiler::warnings") != 0;
-  // The walk reads metatables with lua_gettable, so a script's metamethods run here: they
-  // run protected and with a budget of Lua instructions (not of time, since assembling
-  // happens in the walk too), so that none of them can crash or hang the compiler.
-  run->budget.store(kWalkHookBudget);
-  lua_pushcfunction(L, WalkSections);
-  lua_insert(L, -2);
-  lua_pushlightuserdata(L, &context);
-  bool walked = lua_pcall(L, 2, 0, 0) == LUA_OK;
-  if (!walked) {
+  // Stage 3: the sections of the returned table. The metamethods it runs have the time
+  // limit of a script (the assembler's time does not count) and an instruction budget.
+  auto walk = std::make_shared<Walk>();
+  walk->context.L = L;
+  walk->context.args = args;
+  walk->context.tables = &walk->tables;
+  walk->context.warnings = settings::Lookup("compiler::warnings") != 0;
+  guard->BeginStage(kWalkTooLong, kWalkInstructionBudget);
+  end = guard->Run([walk, L] { RunWalk(L, *walk); }, ScriptGuard::NowMs(), options.time_limit_ms,
+                   options.stop_grace_ms);
+  if (end == GuardedEnd::kAbandoned) {
+    g_abandoned.store(true);
+    if (job) job->lua = nullptr;
+    PrintLuaError(kWalkTooLong);
+    platform::ConsolePrint("Script execution has finished.");
+    return 0;
+  }
+  if (end == GuardedEnd::kStopped && walk->walked) {
+    // Stopped just as the last metamethod returned: it still ran too long.
+    PrintLuaError(kWalkTooLong);
+    walk->walked = false;
+  }
+  if (!walk->walked) {
     // The walk stopped half-way: its tables are incomplete, so there is no output stage
     // (its name check would only add a misleading line).
-    PrintLuaError(CleanLuaMessage(ErrorText(L)));
-    lua_settop(L, 0);
     args->success_flag = 0;
     args->compile_flag = 0;
     if (job) job->compile_flag_copy = 0;
   }
-  run->budget.store(0);
-  lua_sethook(L, nullptr, 0, 0);
 
   // Stage 4: the output file.
-  int result = job && walked ? RunOutputStage(*job, tables, records) : 0;
-  ReleaseMachineCode(tables);
-  return Finish(job, L, result);
+  int result = job && walk->walked ? RunOutputStage(*job, walk->tables, records) : 0;
+  ReleaseMachineCode(walk->tables);
+  return Finish(job, L, guard, options, result);
 }
 
 bool RunCoreChunk(lua_State* L) {

@@ -10,14 +10,16 @@ struct PipelineOptions {
   int time_limit_ms = 1000;               // the script's time limit, compile included
   size_t memory_limit = 512u << 20;       // the script state's allocation limit
   int stop_grace_ms = 250;                // wait for a stopped script before giving it up
+  // The metamethods that the section walk runs, and the finalizers that run when the
+  // state is closed, have the same time limit each.
 };
 
 // Runs one compile. Gives 1 when a QP file was written, else 0.
 int RunCompile(CompileArgs* args, const PipelineOptions& options = {});
 
-// True after a compile had to give up a script that could not be stopped (stuck in a C
-// call): its Lua state is never touched again, and the process must end without running
-// its usual clean-up.
+// True after a compile had to give up script code that could not be stopped (stuck in a
+// C call, a finalizer that never returns): its Lua state is never touched again, and the
+// process must end without running its usual clean-up.
 bool ScriptAbandoned();
 
 // The chunk name of the built-in core chunk.

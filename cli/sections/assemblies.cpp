@@ -7,6 +7,7 @@ extern "C" {
 #include <string_view>
 
 #include "cli/assembler/assembler.h"
+#include "cli/script/lua_helpers.h"
 #include "cli/sections/sections.h"
 #include "common/data_folders/data_folders.h"
 #include "common/platform/console.h"
@@ -174,7 +175,12 @@ class AssembliesChecker {
 
   void AssembleEntry(const std::string& name, const std::string& text) {
     size_t length = 0;
-    std::unique_ptr<platform::CodeBlock> block = Assemble(text, &length, &error_);
+    std::unique_ptr<platform::CodeBlock> block;
+    {
+      // The assembler's time is not the script's: the walk's time limit waits.
+      ScriptClockPause pause(L_);
+      block = Assemble(text, &length, &error_);
+    }
     if (!block) {
       Error(std::string("[ERROR] ") + kSection + "Assembly entry '" + name + "' error [" +
             std::to_string(error_.code) + "]: Line " + std::to_string(error_.line) + ": " +

@@ -38,15 +38,66 @@ bool IsFile(const std::string& path);  // exists and is not a folder
 bool PathExists(const std::string& path);
 bool MakeDirectory(const std::string& path);  // one level; true when it exists afterwards
 
-// Reads a whole file. nullopt when it cannot be opened or read, is a folder, or holds
-// more than `limit` bytes (a device or pipe that never ends is cut off there).
-std::optional<std::string> ReadFile(const std::string& path, size_t limit = SIZE_MAX);
+// Why a read gave no data.
+enum class ReadStatus {
+  kOk,
+  kCannotRead,   // missing, a folder, no permission, an I/O error
+  kTooLarge,     // holds more than the limit (a device or pipe that never ends stops there)
+  kOutOfMemory,  // the data did not fit in memory
+};
 
-// Writes `data` to a temporary file in the same folder and renames it over `path`, so
-// readers see either the old or the new content, never a part. On failure the old file
-// is untouched and `error` (when given) says why.
+// Reads a whole file. nullopt when it cannot be opened or read, is a folder, or holds
+// more than `limit` bytes; a regular file larger than the limit is refused before any
+// of it is read. `status` and `error` (when given) say why, `error` in the system's words.
+std::optional<std::string> ReadFile(const std::string& path, size_t limit = SIZE_MAX,
+                                    ReadStatus* status = nullptr, std::string* error = nullptr);
+
+// A file read in pieces, for formats whose header says how much follows: nothing is
+// read or allocated beyond what the caller asks for and the file holds.
+class FileReader {
+ public:
+  FileReader() = default;
+  ~FileReader();
+  FileReader(const FileReader&) = delete;
+  FileReader& operator=(const FileReader&) = delete;
+
+  // Opens a file for reading; false for a folder or a file that cannot be opened, with
+  // the system's reason in `error` (when given).
+  bool Open(const std::string& path, std::string* error = nullptr);
+  // Appends up to `count` bytes to `out`; fewer only at the end of the file. False on a
+  // read error or when memory runs out; `status` (when given) tells the two apart.
+  bool Read(size_t count, std::string* out, ReadStatus* status = nullptr);
+  // The size of an opened regular file, or -1 (a pipe or a device has none).
+  int64_t RegularFileSize() const { return regular_size_; }
+  void Close();
+
+ private:
+  intptr_t handle_ = -1;
+  int64_t regular_size_ = -1;
+};
+
+// Replaces the content of `path` by `data` so that nothing is lost when the write fails:
+// - a regular file (or a new one) is written to a temporary file beside it, whose name has
+//   a fixed length, and renamed over it once complete, so readers see the old content or
+//   the new, never a part; the file keeps its permissions (and its owner where that is
+//   allowed); the temporary file is removed if the process is ended by a signal;
+// - a symbolic link is followed: its target is replaced, in the target's folder;
+// - an existing target that is not a regular file (a device, a pipe, a socket) is
+//   written in place, never renamed over;
+// - an existing writable file in a folder where no temporary file may be made is written
+//   in place.
+// On failure an existing regular file is untouched and `error` (when given) says why.
 bool WriteFileAtomic(const std::string& path, const std::string& data,
                      std::string* error = nullptr);
+
+// The identity of an existing file (after symbolic links): two paths with the same
+// identity name the same file, whether through "./", a hard link or a link.
+struct FileId {
+  uint64_t device = 0;
+  uint64_t index = 0;
+  bool operator==(const FileId&) const = default;
+};
+std::optional<FileId> FileIdentity(const std::string& path);
 
 // Creates an empty file when none exists. True when a file exists afterwards.
 bool CreateEmptyFile(const std::string& path);

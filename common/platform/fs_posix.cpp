@@ -9,9 +9,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
+#include <new>
 #include <random>
 #include <vector>
+
+#include "common/platform/signal_cleanup.h"
 
 namespace platform {
 
@@ -46,71 +50,290 @@ bool MakeDirectory(const std::string& path) {
   return IsDirectory(path);
 }
 
-std::optional<std::string> ReadFile(const std::string& path, size_t limit) {
-  if (IsDirectory(path)) return std::nullopt;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::string data;
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
+namespace {
+
+std::string ErrorText(int err) { return std::strerror(err); }
+
+// Opens for reading; refuses folders (which open but cannot be read).
+int OpenForReading(const std::string& path, struct stat* st, int* err) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    *err = errno;
+    return -1;
+  }
+  if (fstat(fd, st) != 0) {
+    *err = errno;
+    close(fd);
+    return -1;
+  }
+  if (S_ISDIR(st->st_mode)) {
+    *err = EISDIR;
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Reads until `count` bytes were appended or the file ended; the string grows only by
+// what arrives, so a size claimed by a header costs nothing until the file holds it.
+bool ReadInto(int fd, size_t count, std::string* out, int* err) {
+  constexpr size_t kPiece = 1 << 16;
+  // The room grows by doubling, but never past what the caller may read in all.
+  const size_t most = count > SIZE_MAX - out->size() ? SIZE_MAX : out->size() + count;
+  while (count > 0) {
+    size_t want = std::min(count, kPiece);
+    size_t old = out->size();
+    if (out->capacity() < old + want)
+      out->reserve(std::min(most, std::max(old + want, 2 * out->capacity())));
+    out->resize(old + want);
+    ssize_t n = read(fd, out->data() + old, want);
     if (n < 0) {
+      out->resize(old);
       if (errno == EINTR) continue;
-      close(fd);
-      return std::nullopt;
+      *err = errno;
+      return false;
     }
+    out->resize(old + static_cast<size_t>(n));
     if (n == 0) break;
-    if (static_cast<size_t>(n) > limit - data.size()) {
-      close(fd);
-      return std::nullopt;
-    }
-    data.append(buffer, static_cast<size_t>(n));
+    count -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadFile(const std::string& path, size_t limit, ReadStatus* status,
+                                    std::string* error) {
+  auto fail = [&](ReadStatus why, const std::string& text) -> std::optional<std::string> {
+    if (status) *status = why;
+    if (error) *error = text;
+    return std::nullopt;
+  };
+  struct stat st;
+  int err = 0;
+  int fd = OpenForReading(path, &st, &err);
+  if (fd < 0) return fail(ReadStatus::kCannotRead, ErrorText(err));
+  if (S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > limit) {
+    close(fd);
+    return fail(ReadStatus::kTooLarge, "larger than " + std::to_string(limit) + " bytes");
+  }
+  std::string data;
+  bool ok = false;
+  try {
+    // A regular file is read into room of its size, anything else into room that grows
+    // up to the limit and no further.
+    if (S_ISREG(st.st_mode)) data.reserve(static_cast<size_t>(st.st_size));
+    ok = ReadInto(fd, limit, &data, &err);
+  } catch (const std::bad_alloc&) {
+    close(fd);
+    return fail(ReadStatus::kOutOfMemory, "out of memory");
+  }
+  // Whether more follows the limit: one byte more, read apart from the data.
+  bool more = false;
+  if (ok && data.size() == limit) {
+    char probe;
+    ssize_t n;
+    do n = read(fd, &probe, 1);
+    while (n < 0 && errno == EINTR);
+    more = n > 0;
   }
   close(fd);
+  if (!ok) return fail(ReadStatus::kCannotRead, ErrorText(err));
+  if (more) return fail(ReadStatus::kTooLarge, "larger than " + std::to_string(limit) + " bytes");
+  if (status) *status = ReadStatus::kOk;
   return data;
 }
 
-bool WriteFileAtomic(const std::string& path, const std::string& data, std::string* error) {
-  std::string folder = FolderOf(path);
-  std::string temp = folder + "." + FileName(path) + ".tmp-XXXXXX";
-  std::vector<char> name(temp.begin(), temp.end());
-  name.push_back('\0');
-  int fd = mkstemp(name.data());
+FileReader::~FileReader() { Close(); }
+
+bool FileReader::Open(const std::string& path, std::string* error) {
+  Close();
+  struct stat st;
+  int err = 0;
+  int fd = OpenForReading(path, &st, &err);
   if (fd < 0) {
-    if (error) *error = std::strerror(errno);
+    if (error) *error = ErrorText(err);
     return false;
   }
-  auto fail = [&](int err) {
-    close(fd);
-    unlink(name.data());
-    if (error) *error = std::strerror(err);
-    return false;
-  };
+  handle_ = fd;
+  regular_size_ = S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : -1;
+  return true;
+}
+
+bool FileReader::Read(size_t count, std::string* out, ReadStatus* status) {
+  ReadStatus result = ReadStatus::kCannotRead;
+  int err = 0;
+  try {
+    if (handle_ >= 0 && ReadInto(static_cast<int>(handle_), count, out, &err))
+      result = ReadStatus::kOk;
+  } catch (const std::bad_alloc&) {
+    result = ReadStatus::kOutOfMemory;
+  }
+  if (status) *status = result;
+  return result == ReadStatus::kOk;
+}
+
+void FileReader::Close() {
+  if (handle_ >= 0) close(static_cast<int>(handle_));
+  handle_ = -1;
+  regular_size_ = -1;
+}
+
+std::optional<FileId> FileIdentity(const std::string& path) {
+  struct stat st;
+  if (path.empty() || stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+namespace {
+
+bool WriteAll(int fd, const std::string& data, int* err) {
   size_t done = 0;
   while (done < data.size()) {
     ssize_t n = write(fd, data.data() + done, data.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return fail(errno);
+      *err = errno;
+      return false;
     }
     done += static_cast<size_t>(n);
   }
-  // Keep the permissions an ordinary new file would get.
-  mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
+  return true;
+}
+
+// The file a path finally names: symbolic links followed (relative ones from the link's
+// own folder), also when the last one points at nothing yet. False after too many links.
+bool FollowLinks(const std::string& path, std::string* target, int* err) {
+  std::string current = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      *target = current;
+      return true;
+    }
+    std::vector<char> buffer(4096);
+    ssize_t n = readlink(current.c_str(), buffer.data(), buffer.size());
+    if (n < 0 || static_cast<size_t>(n) >= buffer.size()) {
+      *err = n < 0 ? errno : ENAMETOOLONG;
+      return false;
+    }
+    std::string link(buffer.data(), static_cast<size_t>(n));
+    current = (!link.empty() && link[0] == '/') ? link : FolderOf(current) + link;
+  }
+  *err = ELOOP;
+  return false;
+}
+
+// A temporary name of fixed length beside the target, so that a target name of any
+// length the system allows still leaves room for it.
+std::string TemporaryName(const std::string& folder) {
+  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  thread_local std::mt19937_64 random(std::random_device{}() ^
+                                      (static_cast<uint64_t>(getpid()) << 32));
+  std::string name = folder + ".akqp-";
+  for (int i = 0; i < 10; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
+  return name + ".tmp";
+}
+
+// Writes over an existing file without replacing it; a regular file is cut to the new
+// length afterwards.
+bool WriteInPlace(const std::string& target, const std::string& data, bool regular, int* err) {
+  int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    *err = errno;
+    return false;
+  }
+  bool ok = WriteAll(fd, data, err);
+  if (ok && regular && ftruncate(fd, static_cast<off_t>(data.size())) != 0) {
+    *err = errno;
+    ok = false;
+  }
+  if (close(fd) != 0 && ok) {
+    *err = errno;
+    ok = false;
+  }
+  return ok;
+}
+
+}  // namespace
+
+bool WriteFileAtomic(const std::string& path, const std::string& data, std::string* error) {
+  int err = 0;
+  auto fail = [&](int e) {
+    if (error) *error = ErrorText(e);
+    return false;
+  };
+  std::string target;
+  struct stat st;
+  const bool exists = stat(path.c_str(), &st) == 0;
+  if (exists) {
+    if (S_ISDIR(st.st_mode)) return fail(EISDIR);
+    // A device, a pipe or a socket is never renamed over. It is opened by the path as
+    // given, so that links the system resolves itself (/dev/stdout) reach it.
+    if (!S_ISREG(st.st_mode)) return WriteInPlace(path, data, false, &err) || fail(err);
+    // The file itself, wherever links lead: the temporary file goes beside it.
+    char* real = realpath(path.c_str(), nullptr);
+    if (real == nullptr) return fail(errno);
+    target = real;
+    std::free(real);
+  } else {
+    // A new file, or a link to one that does not exist yet: made where the links lead.
+    int stat_error = errno;
+    if (stat_error != ENOENT) return fail(stat_error);
+    if (!FollowLinks(path, &target, &err)) return fail(err);
+  }
+  const std::string folder = FolderOf(target);
+  std::string temp;
+  int fd = -1;
+  int token = -1;
+  // The name is registered for removal before the file exists, so that a signal at any
+  // moment leaves nothing behind (removing a name not yet made does no harm).
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = TemporaryName(folder);
+    token = AddSignalCleanup({temp});
+    // 0666 less the umask, as any new file gets; an existing file's mode is set below.
+    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd >= 0) break;
+    err = errno;
+    RemoveSignalCleanup(token);
+    token = -1;
+    if (err != EEXIST) break;
+  }
+  if (fd < 0) {
+    // No temporary file may be made in the folder, but the file itself may be writable.
+    if (exists && (err == EACCES || err == EPERM || err == EROFS))
+      return WriteInPlace(target, data, true, &err) || fail(err);
+    return fail(err);
+  }
+  auto discard = [&](int e) {
+    close(fd);
+    unlink(temp.c_str());
+    RemoveSignalCleanup(token);
+    return fail(e);
+  };
+  if (!WriteAll(fd, data, &err)) return discard(err);
+  if (exists) {
+    // The owner first (where allowed), since changing it may clear set-id bits.
+    if (fchown(fd, st.st_uid, st.st_gid) != 0) {
+      // Not permitted to give it away: keep at least its group where that is allowed.
+      int ignored = fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+      (void)ignored;
+    }
+    if (fchmod(fd, st.st_mode & 07777) != 0) return discard(errno);
+  }
   if (close(fd) != 0) {
-    int err = errno;
-    unlink(name.data());
-    if (error) *error = std::strerror(err);
-    return false;
+    err = errno;
+    unlink(temp.c_str());
+    RemoveSignalCleanup(token);
+    return fail(err);
   }
-  if (rename(name.data(), path.c_str()) != 0) {
-    int err = errno;
-    unlink(name.data());
-    if (error) *error = std::strerror(err);
-    return false;
+  if (rename(temp.c_str(), target.c_str()) != 0) {
+    err = errno;
+    unlink(temp.c_str());
+    RemoveSignalCleanup(token);
+    return fail(err);
   }
+  RemoveSignalCleanup(token);
   return true;
 }
 

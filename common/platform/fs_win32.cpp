@@ -2,8 +2,10 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <new>
 #include <random>
 
 #include "common/platform/win32_support.h"
@@ -115,42 +117,144 @@ void SetErrno(DWORD code) {
   }
 }
 
-std::optional<std::string> ReadFile(const std::string& path, size_t limit) {
+namespace {
+
+HANDLE OpenForReading(const std::string& path, std::string* error) {
   if (IsDirectory(path)) {
     errno = EISDIR;
-    return std::nullopt;
+    if (error) *error = "it is a folder";
+    return INVALID_HANDLE_VALUE;
   }
   if (path.empty()) {
     errno = ENOENT;
-    return std::nullopt;
+    if (error) *error = win32::ErrorText(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
   }
   // Others may keep the file open for writing (an editor) or rename it meanwhile.
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    SetErrno(GetLastError());
-    return std::nullopt;
+    DWORD code = GetLastError();
+    SetErrno(code);
+    if (error) *error = win32::ErrorText(code);
   }
+  return file;
+}
+
+// The size of a file on disk; -1 for a pipe, a console or a device.
+int64_t RegularSize(HANDLE file) {
+  if (GetFileType(file) != FILE_TYPE_DISK) return -1;
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file, &size)) return -1;
+  return size.QuadPart;
+}
+
+void SetStatus(ReadStatus* status, ReadStatus value) {
+  if (status) *status = value;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadFile(const std::string& path, size_t limit, ReadStatus* status,
+                                    std::string* error) {
+  SetStatus(status, ReadStatus::kCannotRead);
+  HANDLE file = OpenForReading(path, error);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
   std::string data;
-  char buffer[65536];
-  for (;;) {
-    DWORD n = 0;
-    if (!::ReadFile(file, buffer, sizeof buffer, &n, nullptr)) {
-      // A pipe whose writer has gone ends like a file.
-      if (GetLastError() == ERROR_BROKEN_PIPE) break;
-      CloseHandle(file);
-      return std::nullopt;
+  auto fail = [&](ReadStatus why, const std::string& text) -> std::optional<std::string> {
+    CloseHandle(file);
+    SetStatus(status, why);
+    if (error) *error = text;
+    return std::nullopt;
+  };
+  // A file on disk that is too large is refused before any of it is read.
+  int64_t size = RegularSize(file);
+  if (size >= 0 && static_cast<uint64_t>(size) > limit)
+    return fail(ReadStatus::kTooLarge, "larger than " + std::to_string(limit) + " bytes");
+  try {
+    if (size > 0) data.reserve(static_cast<size_t>(size));
+    char buffer[65536];
+    for (;;) {
+      DWORD n = 0;
+      if (!::ReadFile(file, buffer, sizeof buffer, &n, nullptr)) {
+        // A pipe whose writer has gone ends like a file.
+        if (GetLastError() == ERROR_BROKEN_PIPE) break;
+        DWORD code = GetLastError();
+        SetErrno(code);
+        return fail(ReadStatus::kCannotRead, win32::ErrorText(code));
+      }
+      if (n == 0) break;
+      if (static_cast<size_t>(n) > limit - data.size())
+        return fail(ReadStatus::kTooLarge, "larger than " + std::to_string(limit) + " bytes");
+      data.append(buffer, n);
     }
-    if (n == 0) break;
-    if (static_cast<size_t>(n) > limit - data.size()) {
-      CloseHandle(file);
-      return std::nullopt;
-    }
-    data.append(buffer, n);
+  } catch (const std::bad_alloc&) {
+    return fail(ReadStatus::kOutOfMemory, "out of memory");
   }
   CloseHandle(file);
+  SetStatus(status, ReadStatus::kOk);
   return data;
+}
+
+FileReader::~FileReader() {
+  Close();
+}
+
+bool FileReader::Open(const std::string& path, std::string* error) {
+  Close();
+  HANDLE file = OpenForReading(path, error);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  handle_ = reinterpret_cast<intptr_t>(file);
+  regular_size_ = RegularSize(file);
+  return true;
+}
+
+bool FileReader::Read(size_t count, std::string* out, ReadStatus* status) {
+  SetStatus(status, ReadStatus::kCannotRead);
+  if (handle_ == -1) return false;
+  HANDLE file = reinterpret_cast<HANDLE>(handle_);
+  try {
+    char buffer[65536];
+    while (count > 0) {
+      DWORD want = static_cast<DWORD>(std::min<size_t>(count, sizeof buffer));
+      DWORD n = 0;
+      if (!::ReadFile(file, buffer, want, &n, nullptr)) {
+        if (GetLastError() == ERROR_BROKEN_PIPE) break;
+        return false;
+      }
+      if (n == 0) break;
+      out->append(buffer, n);
+      count -= n;
+    }
+  } catch (const std::bad_alloc&) {
+    SetStatus(status, ReadStatus::kOutOfMemory);
+    return false;
+  }
+  SetStatus(status, ReadStatus::kOk);
+  return true;
+}
+
+void FileReader::Close() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = -1;
+  regular_size_ = -1;
+}
+
+std::optional<FileId> FileIdentity(const std::string& path) {
+  if (path.empty()) return std::nullopt;
+  // Opened for no access at all, so that a file held by another program still answers.
+  HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info;
+  bool ok = GetFileInformationByHandle(file, &info) != 0;
+  CloseHandle(file);
+  if (!ok) return std::nullopt;
+  FileId id;
+  id.device = info.dwVolumeSerialNumber;
+  id.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return id;
 }
 
 bool WriteFileAtomic(const std::string& path, const std::string& data, std::string* error) {
@@ -162,6 +266,21 @@ bool WriteFileAtomic(const std::string& path, const std::string& data, std::stri
   if (IsDirectory(path)) {
     SetError(error, "it is a folder");
     return false;
+  }
+  // A device ("NUL", a console) is written in place, never renamed over.
+  {
+    HANDLE existing = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (existing != INVALID_HANDLE_VALUE) {
+      if (GetFileType(existing) != FILE_TYPE_DISK) {
+        DWORD code = 0;
+        bool written = WriteAll(existing, data, &code);
+        CloseHandle(existing);
+        if (!written) SetError(error, win32::ErrorText(code));
+        return written;
+      }
+      CloseHandle(existing);
+    }
   }
   const std::string folder = FolderOf(path);
   std::string temp;

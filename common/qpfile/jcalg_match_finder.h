@@ -39,16 +39,20 @@ struct Match {
 class MatchFinder {
  public:
   // `nice_length`: matches are not extended beyond this (the parser takes such a
-  // match whole); `depth`: the most tree nodes visited per position.
+  // match whole); `depth`: the most tree nodes visited per position; `good_length`:
+  // once a match this long is found, at most `good_depth` more nodes are visited
+  // (repetitive data meets long matches at every step, and the nearest of them are
+  // the ones worth having); `max_others`: the most other matches given per position.
   MatchFinder(const uint8_t* data, size_t size, uint32_t window, uint32_t nice_length,
-              uint32_t depth);
+              uint32_t depth, uint32_t good_length = 0xFFFFFFFFu, uint32_t good_depth = 0,
+              uint32_t max_others = 8);
 
   // Inserts position `pos` (positions are given in increasing order; skipped ones are
   // simply never found) and appends its matches, strictly increasing in length and
   // offset, to `out`: for each length the nearest match that reaches it. Gives the
-  // number appended. When `others` is given, the other matches that the walk met (at
-  // a larger offset than a match at least as long) go there: the parser tries them for
-  // the last offset they leave behind.
+  // number appended. When `others` is given, the first `max_others` other matches that
+  // the walk met (at a larger offset than a match at least as long) go there: the
+  // parser tries them for the last offset they leave behind.
   size_t FindAndInsert(size_t pos, std::vector<Match>* out, std::vector<Match>* others = nullptr);
 
   // Inserts `pos` without collecting matches.
@@ -62,7 +66,13 @@ class MatchFinder {
   uint32_t window_;
   uint32_t nice_length_;
   uint32_t depth_;
-  size_t cycle_;                 // window + 1 tree slots, reused cyclically
+  uint32_t good_length_;
+  uint32_t good_depth_;
+  uint32_t max_others_;
+  // Tree slots are reused cyclically: a power of two of them, at least window + 1 (a
+  // slot comes round again only when its position has left the window), or fewer for
+  // a short input.
+  size_t cycle_mask_;
   uint32_t head_bits_;
   std::vector<uint32_t> head_;   // per hashed byte pair: the latest position, or kNone
   std::vector<uint32_t> tree_;   // per slot: smaller child, larger child (or kNone)

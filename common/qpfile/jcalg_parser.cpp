@@ -10,19 +10,22 @@
 namespace jcalg::detail {
 namespace {
 
-// window, depth, nice length, arrivals (0: the lazy parse alone). Levels 8 and 9 share
-// their window, and the packer is given only the window, so they pack alike.
+// window, depth, good length, good depth, nice length, arrivals (0: the lazy parse
+// alone). Levels 8 and 9 share their window, and the packer is given only the window, so
+// they pack alike.
 constexpr LevelParameters kLevels[10] = {
-    {1024, 4, 24, 0},    {2048, 8, 32, 0},    {4096, 8, 32, 1},    {8192, 8, 32, 1},
-    {16384, 12, 48, 2},  {32768, 16, 64, 2},  {40960, 24, 96, 3},  {57344, 32, 128, 3},
-    {65536, 48, 192, 5}, {65536, 48, 192, 5},
+    {1024, 4, 24, 4, 24, 0},      {2048, 8, 32, 8, 32, 0},      {4096, 8, 32, 8, 32, 1},
+    {8192, 8, 32, 8, 32, 1},      {16384, 12, 32, 8, 48, 2},    {32768, 16, 32, 8, 64, 2},
+    {40960, 24, 32, 8, 96, 3},    {57344, 32, 32, 8, 128, 3},   {65536, 48, 32, 8, 192, 5},
+    {65536, 48, 32, 8, 192, 5},
 };
 
 // Positions parsed at once. Arrival tables grow with the block, so long inputs are
 // parsed block after block (matches still reach back across blocks).
-constexpr size_t kBlockSize = size_t{1} << 17;
+constexpr size_t kBlockSize = size_t{1} << 13;
 
-// Matches tried per position besides the nearest for each length.
+// Matches tried per position besides the nearest for each length: the nearest few are
+// worth trying, and keeping only those bounds the memory of a block.
 constexpr size_t kMaxOthers = 8;
 
 // Small blocks are cheap to parse, so they get the most arrivals per position.
@@ -55,11 +58,11 @@ enum Step : uint8_t { kStart, kLiteral, kZero, kNear, kShort, kNew, kRep, kBlock
 struct Arrival {
   uint32_t price;   // bits from the start of the block
   uint32_t rep;     // last offset after this step
-  uint32_t length;  // bytes the step covered
+  uint16_t length;  // bytes the step covered (within a block, so below 2^16)
   uint8_t step;
   uint8_t prev_slot;
-  uint16_t unused;
 };
+static_assert(kBlockSize < (size_t{1} << 16), "a step's length must fit its field");
 
 // The matches of every position of a block, as the finder gave them.
 struct BlockMatches {
@@ -127,26 +130,47 @@ void UseLiteralBlocks(std::vector<Op>* ops) {
   ops->swap(result);
 }
 
+// Lengths up to this get an arrival each; longer ones only where their gamma code grows.
+constexpr uint32_t kEveryLengthUpTo = 16;
+
+// The next length of a match after `len` that gets an arrival of its own, for a match
+// whose length is coded less `adjust` and reaches `top` at most. Past
+// kEveryLengthUpTo only the longest length of each gamma code size is offered (and
+// `top`): a shorter one costs as much, and a path that needs the match to stop there
+// for a new match after it is rare (the shorter lengths still give literals, near
+// copies and repeats after them through the longer one).
+inline uint32_t NextLength(uint32_t len, uint32_t adjust, uint32_t top) {
+  if (len < kEveryLengthUpTo || len >= top) return len + 1;
+  uint32_t coded = len - adjust + 1;  // the next length as coded
+  uint32_t longest = (2u << (31 - __builtin_clz(coded))) - 1 + adjust;  // same code size
+  return std::min(longest, top);
+}
+
 // One block of the input with its matches; runs parses over it. The parses give ops
 // without literal-size codes.
 class BlockParser {
  public:
   // Either `matches` (the optimal parse) or `finder` (the lazy parse alone) is given.
+  // `table` holds the arrivals; it is kept from block to block, so that its memory is
+  // had once.
   BlockParser(const uint8_t* data, size_t begin, size_t end, uint32_t window, uint32_t nice,
-              const BlockMatches* matches, MatchFinder* finder)
+              const BlockMatches* matches, MatchFinder* finder, std::vector<Arrival>* table)
       : data_(data),
         begin_(begin),
         size_(end - begin),
         window_(window),
         nice_(nice),
         matches_(matches),
-        finder_(finder) {}
+        finder_(finder),
+        table_(*table) {}
 
   // The shortest path over the block, with `arrivals` arrivals kept per position and
-  // a literal at position i priced at literal_bits[i] bits. Appends its ops and sets
-  // the last offset at its end. False when no path was found (never expected).
+  // a literal at position i priced at literal_bits[i] bits; raw literal blocks are
+  // weighed only when `literal_blocks` (data that packs never needs them, and they
+  // reach far ahead). Appends its ops and sets the last offset at its end. False when
+  // no path was found (never expected).
   bool RunOptimal(uint32_t index_bits, uint32_t arrivals, const std::vector<uint8_t>& literal_bits,
-                  uint32_t rep, std::vector<Op>* ops, uint32_t* rep_out);
+                  bool literal_blocks, uint32_t rep, std::vector<Op>* ops, uint32_t* rep_out);
 
   // A quick parse in 9-bit literals: at each position the code that saves the most
   // bits against literals, unless one byte and then the best code at the next position
@@ -172,7 +196,7 @@ class BlockParser {
     Arrival* a = Slots(i);
     const size_t last = slots_ - 1;
     if (price >= a[last].price) return;  // (an empty slot has the highest price)
-    Arrival fresh{price, rep, length, step, static_cast<uint8_t>(prev_slot), 0};
+    Arrival fresh{price, rep, static_cast<uint16_t>(length), step, static_cast<uint8_t>(prev_slot)};
     // Where the same last offset is already held, the offer replaces it only when
     // cheaper; otherwise the dearest arrival makes room.
     size_t from = last;
@@ -234,7 +258,7 @@ class BlockParser {
   MatchFinder* finder_;
   std::vector<Match> found_;
   size_t slots_ = 1;
-  std::vector<Arrival> table_;
+  std::vector<Arrival>& table_;
 };
 
 // New-offset matches and short matches from the cheapest arrival at i: they set a new
@@ -294,17 +318,18 @@ void BlockParser::ExpandMatches(size_t i, uint32_t index_bits, size_t* skip_to) 
     uint32_t adjust = OffsetAdjust(m->offset);
     uint32_t offset_bits = NewOffsetBits(m->offset, index_bits);
     uint32_t top = std::min(m->length, rest);
-    for (uint32_t len = std::max(from, adjust + 2); len <= top; ++len)
+    for (uint32_t len = std::max(from, adjust + 2); len <= top; len = NextLength(len, adjust, top))
       Relax(i + len, price + offset_bits + GammaBits(len - adjust), m->offset, len, kNew, 0);
     from = std::max(from, top + 1);
   }
 }
 
 bool BlockParser::RunOptimal(uint32_t index_bits, uint32_t arrivals,
-                             const std::vector<uint8_t>& literal_bits, uint32_t rep,
+                             const std::vector<uint8_t>& literal_bits, bool literal_blocks,
+                             uint32_t rep,
                              std::vector<Op>* ops, uint32_t* rep_out) {
   slots_ = std::clamp<size_t>(arrivals, 1, kMaxArrivals);
-  table_.assign((size_ + 1) * slots_, Arrival{kUnreached, 0, 0, kStart, 0, 0});
+  table_.assign((size_ + 1) * slots_, Arrival{kUnreached, 0, 0, kStart, 0});
   Relax(0, 0, rep, 0, kStart, 0);
 
   size_t skip_to = 0;
@@ -323,12 +348,13 @@ bool BlockParser::RunOptimal(uint32_t index_bits, uint32_t arrivals,
       } else {
         Relax(i + 1, a.price + literal_bits[i], a.rep, 1, kLiteral, s);
       }
-      // The last offset again.
-      if (a.rep <= p && rest >= 2 && data_[p - a.rep] == byte &&
+      // The last offset again. After a match with that offset the match itself reaches
+      // as far for fewer bits, so only other arrivals try it.
+      if (a.step != kNew && a.step != kRep && a.rep <= p && rest >= 2 && data_[p - a.rep] == byte &&
           data_[p + 1 - a.rep] == data_[p + 1]) {
         uint32_t len = CommonPrefixLength(data_ + p - a.rep, data_ + p, 0, rest);
         uint32_t top = std::min(len, nice_);
-        for (uint32_t l = 2; l <= top; ++l) Relax(i + l, a.price + RepMatchBits(l), a.rep, l, kRep, s);
+        for (uint32_t l = 2; l <= top; l = NextLength(l, 0, top)) Relax(i + l, a.price + RepMatchBits(l), a.rep, l, kRep, s);
         if (len > top) {
           Relax(i + len, a.price + RepMatchBits(len), a.rep, len, kRep, s);
           skip_to = std::max(skip_to, i + len);
@@ -337,7 +363,7 @@ bool BlockParser::RunOptimal(uint32_t index_bits, uint32_t arrivals,
     }
     // Raw literal blocks, for what does not pack (a block that follows a block costs
     // no code of its own).
-    if (rest >= 256) {
+    if (literal_blocks && rest >= 256) {
       uint32_t bits = here[0].step == kBlock ? kLiteralBlockBits
                                              : kLiteralBlockStartBits + kLiteralBlockBits;
       Relax(i + 256, here[0].price + bits, here[0].rep, 256, kBlock, 0);
@@ -512,6 +538,10 @@ struct LiteralMark {
 std::vector<Op> AssignLiteralModes(const uint8_t* data, size_t begin, const std::vector<Op>& ops,
                                    const CoderState& in, std::optional<LiteralMode> seven,
                                    CoderState* mode_out, std::vector<LiteralMark>* marks) {
+  // A block without a 7-bit mode of its own may begin in the 7-bit mode of the block
+  // before: that mode is then its 7-bit one, so that a literal which does not fit it
+  // gets a literal-size code before it.
+  if (!seven && in.has_mode && in.mode.size == 7) seven = in.mode;
   const LiteralMode eight{8, 0};
   const LiteralMode modes[2] = {eight, seven.value_or(eight)};
   std::vector<Op> result;
@@ -645,13 +675,15 @@ std::pair<uint32_t, size_t> BestLiteralBase(const uint8_t* data, size_t begin,
 
 // The index bits that code the new offsets of a parse in the fewest bits.
 uint32_t BestIndexBits(const std::vector<Op>& ops, uint32_t current) {
+  std::vector<uint32_t> offsets;
+  for (const Op& op : ops) {
+    if (op.kind == OpKind::kMatch) offsets.push_back(op.offset);
+  }
   uint32_t best_bits = current;
   uint64_t best = UINT64_MAX;
   for (uint32_t ib = 0; ib <= 16; ++ib) {
     uint64_t total = ib == current ? 0 : IndexSizeCodeBits(ib);
-    for (const Op& op : ops) {
-      if (op.kind == OpKind::kMatch) total += NewOffsetBits(op.offset, ib);
-    }
+    for (uint32_t offset : offsets) total += NewOffsetBits(offset, ib);
     if (total < best || (total == best && ib == current)) {
       best = total;
       best_bits = ib;
@@ -683,8 +715,10 @@ std::vector<Op> Parse(const uint8_t* data, size_t size, uint32_t window) {
 std::vector<Op> Parse(const uint8_t* data, size_t size, const LevelParameters& params) {
   std::vector<Op> ops;
   CoderState state;
-  MatchFinder finder(data, size, params.window, params.nice_length, params.depth);
+  MatchFinder finder(data, size, params.window, params.nice_length, params.depth,
+                     params.good_length, params.good_depth, kMaxOthers);
   BlockMatches matches;
+  std::vector<Arrival> arrivals_table;
 
   for (size_t begin = 0; begin < size || ops.empty(); begin += kBlockSize) {
     size_t end = std::min(size, begin + kBlockSize);
@@ -692,16 +726,12 @@ std::vector<Op> Parse(const uint8_t* data, size_t size, const LevelParameters& p
     if (params.arrivals > 0) {
       for (size_t p = begin; p < end; ++p) {
         finder.FindAndInsert(p, &matches.nearest, &matches.others);
-        // The nearest few of the others are worth trying, and keeping only those
-        // bounds the memory of a block.
-        matches.others.resize(std::min<size_t>(matches.others.size(),
-                                               matches.first_other.back() + kMaxOthers));
         matches.first.push_back(static_cast<uint32_t>(matches.nearest.size()));
         matches.first_other.push_back(static_cast<uint32_t>(matches.others.size()));
       }
     }
     BlockParser block(data, begin, end, params.window, params.nice_length, &matches,
-                      params.arrivals > 0 ? nullptr : &finder);
+                      params.arrivals > 0 ? nullptr : &finder, &arrivals_table);
 
     // The quick parse: the result at the lowest levels, and otherwise where the
     // literal base, the literal modes and the index bits for the optimal parse are
@@ -726,8 +756,13 @@ std::vector<Op> Parse(const uint8_t* data, size_t size, const LevelParameters& p
       uint32_t arrivals = end - begin <= kSmallBlock ? kMaxArrivals : params.arrivals;
       std::vector<Op> optimal_ops;
       uint32_t optimal_rep;
+      // Where the quick parse found no stretch worth raw literal blocks, neither will
+      // the optimal one.
+      bool literal_blocks = std::any_of(lazy_ops.begin(), lazy_ops.end(), [](const Op& op) {
+        return op.kind == OpKind::kLiteralBlocks;
+      });
       if (block.RunOptimal(index_bits, arrivals, LiteralBits(data, begin, end - begin, marks, seven),
-                           state.rep, &optimal_ops, &optimal_rep)) {
+                           literal_blocks, state.rep, &optimal_ops, &optimal_rep)) {
         CoderState optimal_state = state;
         optimal_ops = AssignLiteralModes(data, begin, optimal_ops, state, seven, &optimal_state,
                                          nullptr);

@@ -24,6 +24,8 @@ namespace jcalg::detail {
 struct LevelParameters {
   uint32_t window;       // matches reach back at most this far
   uint32_t depth;        // match-finder tree nodes visited per position
+  uint32_t good_length;  // after a match this long the finder visits at most
+  uint32_t good_depth;   // this many more nodes
   uint32_t nice_length;  // a match this long is taken without weighing alternatives
   uint32_t arrivals;     // arrivals kept per position in the optimal
                          // parse (1..kMaxArrivals); 0: the quick lazy parse only

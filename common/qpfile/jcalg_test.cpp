@@ -452,6 +452,86 @@ TEST(JcalgEncode, TextAmongBinaryUsesSevenBitLiterals) {
   }
 }
 
+// Records alike but for a byte or two, as the functions of a compiled script are: each
+// record is the one before with a few bytes changed, so the packer codes it as repeats
+// of the last offset between short literals.
+Bytes SimilarRecords(size_t records, size_t record_size, uint32_t seed) {
+  std::mt19937 rng(seed);
+  Bytes record = RandomBytes(record_size, seed);
+  Bytes out;
+  for (size_t r = 0; r < records; ++r) {
+    for (int k = 0; k < 2; ++k) record[rng() % record_size] = static_cast<uint8_t>(rng());
+    out.insert(out.end(), record.begin(), record.end());
+  }
+  return out;
+}
+
+TEST(JcalgEncode, RepeatsOfEveryLengthRoundTrip) {
+  // Copies of a random piece in every length from 2 to 300 (short, within one gamma
+  // size, across the sizes, past the longest length the parser weighs), each after a
+  // byte or two of its own and at a changing distance.
+  Bytes piece = RandomBytes(300, 21);
+  std::mt19937 rng(22);
+  Bytes in = piece;
+  for (size_t length = 2; length <= 300; ++length) {
+    for (uint32_t k = rng() % 3 + 1; k > 0; --k) in.push_back(static_cast<uint8_t>(rng()));
+    in.insert(in.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(length));
+  }
+  for (int level : {0, 2, 5, 9}) {
+    Bytes packed = jcalg::Encode(in.data(), in.size(), jcalg::WindowForLevel(level));
+    Reading reading = ReadStream(packed);
+    ASSERT_TRUE(reading.ok) << level;
+    EXPECT_EQ(reading.out, in) << level;
+    EXPECT_EQ(DecodeAll(packed), in) << level;
+    // The copies cost a few bytes each; the bytes between them one each.
+    EXPECT_LT(packed.size(), piece.size() + 300 * 8) << level;
+  }
+}
+
+TEST(JcalgEncode, SimilarRecordsPackAsRepeatsAcrossParseBlocks) {
+  // Sizes around the parser's blocks (8 KiB): the last offset, the literal mode and the
+  // index bits carry over from one block to the next.
+  for (size_t size : {8191u, 8192u, 8193u, 16385u, 40000u}) {
+    Bytes in = SimilarRecords(size / 100 + 1, 100, static_cast<uint32_t>(size));
+    in.resize(size);
+    Bytes packed = jcalg::Encode(in.data(), in.size(), jcalg::WindowForLevel(9));
+    Reading reading = ReadStream(packed);
+    ASSERT_TRUE(reading.ok) << size;
+    EXPECT_EQ(reading.out, in) << size;
+    EXPECT_EQ(DecodeAll(packed), in) << size;
+    // Two changed bytes a record: two literals and two or three repeats, under 8 bytes
+    // a record of 100.
+    EXPECT_LT(packed.size(), 200 + size / 100 * 8) << size;
+  }
+}
+
+TEST(JcalgEncode, ShortLastBlockAfterSevenBitLiterals) {
+  // A parse block of text, coded in 7-bit literals, then a short last block whose few
+  // literals are too few for a 7-bit mode of its own and do not all fit the text's: the
+  // bytes that do not fit need a literal-size code there, since the text's mode is
+  // still in force.
+  for (size_t text_size : {8192u, 8192u * 2}) {
+    for (uint32_t seed = 0; seed < 4; ++seed) {
+      Bytes in = WordText(text_size, seed);
+      std::mt19937 rng(seed);
+      for (int k = 0; k < 8; ++k) {
+        in.push_back(static_cast<uint8_t>(0x80 + rng() % 0x80));
+        size_t from = rng() % (text_size - 16);
+        in.insert(in.end(), in.begin() + static_cast<std::ptrdiff_t>(from),
+                  in.begin() + static_cast<std::ptrdiff_t>(from + 12));
+        in.push_back(static_cast<uint8_t>('a' + rng() % 26));
+      }
+      for (int level : {2, 5, 9}) {
+        SCOPED_TRACE("level " + std::to_string(level) + ", seed " + std::to_string(seed));
+        Bytes packed = jcalg::Encode(in.data(), in.size(), jcalg::WindowForLevel(level));
+        ASSERT_FALSE(packed.empty());
+        EXPECT_EQ(DecodeAll(packed), in);
+        EXPECT_GE(ReadStream(packed).seven_bit_codes, 1u);
+      }
+    }
+  }
+}
+
 TEST(JcalgEncode, HigherLevelsPackRepetitiveTextSmaller) {
   Bytes text = WordText(200000, 11);
   size_t level0 = jcalg::Encode(text.data(), text.size(), jcalg::WindowForLevel(0)).size();

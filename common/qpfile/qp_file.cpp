@@ -18,13 +18,6 @@ extern "C" {
 
 namespace {
 
-// A chunk is a compiled definition script; one that unpacks to more than this is not
-// ours, and refusing it keeps a tiny hostile file from claiming a huge buffer (a packed
-// stream can describe gigabytes in a few bytes, so its size says nothing).
-constexpr uint32_t kMaxUnpackedSize = 64u << 20;
-// The largest file the format can describe: the header and a 32-bit body.
-constexpr int64_t kMaxFileSize = int64_t{qp::kHeaderSize} + 0xFFFFFFFFll;
-
 uint32_t Crc(uint32_t crc, std::string_view bytes) {
   // zlib's crc32 takes a 32-bit length; feed larger pieces in parts.
   while (!bytes.empty()) {
@@ -215,10 +208,19 @@ bool QpFile::SetPackLevel(int level) {
   return true;
 }
 
-int QpFile::Serialize(std::string* out) const {
+int QpFile::Serialize(std::string* out, std::string* error) const {
+  auto too_large = [&](const char* what, uint64_t size, uint32_t limit) {
+    if (error)
+      *error = std::string(what) + " is " + std::to_string(size) + " bytes, more than the " +
+               std::to_string(limit) + " bytes a QP file may hold";
+    return qp::kTooLarge;
+  };
   try {
     if (!main_chunk_ || main_chunk_->empty()) return qp::kPackFailed;
     const std::string& chunk = *main_chunk_;
+    // Readers refuse a bigger chunk, so it is never written.
+    if (chunk.size() > qp::kMaxUnpackedSize)
+      return too_large("the Lua chunk", chunk.size(), qp::kMaxUnpackedSize);
     const auto* bytes = reinterpret_cast<const uint8_t*>(chunk.data());
     std::vector<uint8_t> packed_stream =
         jcalg::Encode(bytes, chunk.size(), jcalg::WindowForLevel(pack_level_));
@@ -272,7 +274,8 @@ int QpFile::Serialize(std::string* out) const {
     SetU32(file, 44, record_crc);
 
     const size_t body_size = file.size() - qp::kHeaderSize;
-    if (body_size > 0xFFFFFFFFu) return qp::kPackFailed;
+    if (body_size > qp::kMaxBodySize)
+      return too_large("the file's body", body_size, qp::kMaxBodySize);
     SetU32(file, 8, static_cast<uint32_t>(body_size));
     std::string_view all(file);
     uint32_t body_crc = Crc(all.substr(qp::kHeaderSize));
@@ -281,39 +284,24 @@ int QpFile::Serialize(std::string* out) const {
     *out = std::move(file);
     return qp::kWritten;
   } catch (const std::bad_alloc&) {
+    if (error) *error = "out of memory";
     return qp::kPackFailed;
   }
 }
 
-int QpFile::Write(const std::string& path, std::string* error) const {
+int QpFile::Write(const std::string& path, std::string* error, qp::Written* written) const {
   std::string file;
-  int result = Serialize(&file);
+  int result = Serialize(&file, error);
   if (result != qp::kWritten) return result;
   if (!platform::WriteFileAtomic(path, file, error)) return qp::kCannotWrite;
+  if (written) *written = qp::Written{file.size(), Crc(file)};
   return qp::kWritten;
 }
 
-int QpFile::Load(const std::string& path, qp::FileSummary* summary) {
-  // The whole file is read once; every size in it is then checked against what was read.
-  int64_t size = platform::FileSize(path);
-  if (size < 0 || !platform::IsFile(path)) return qp::kCannotOpen;
-  if (size > kMaxFileSize) return qp::kNoMemory;
-  std::optional<std::string> file;
-  try {
-    file = platform::ReadFile(path);
-  } catch (const std::bad_alloc&) {
-    return qp::kNoMemory;
-  }
-  if (!file) return qp::kCannotOpen;
-  return Parse(*file, summary);
-}
+namespace {
 
-int QpFile::Parse(std::string_view file, qp::FileSummary* summary) {
-  qp::FileSummary local;
-  qp::FileSummary& s = summary ? *summary : local;
-  s = qp::FileSummary();
-  s.file_size = file.size();
-
+// The header's checks, in the order a reader makes them; kLoaded when they pass.
+int CheckHeader(std::string_view file, qp::FileSummary& s) {
   if (file.size() < 4 || file.substr(0, 4) != "KSQP") return qp::kNotQpFile;
   if (file.size() < qp::kHeaderSize) return qp::kNotQpFile;
   s.body_crc = GetU32(file, 4);
@@ -332,8 +320,64 @@ int QpFile::Parse(std::string_view file, qp::FileSummary* summary) {
   if (static_cast<int32_t>(s.format_c) < static_cast<int32_t>(qp::kFormatWordC))
     return qp::kFormatTooOld;
   if (s.format_b != qp::kFormatWordB) return qp::kBadFormatB;
+  if (!Positive(s.body_size) || s.body_size > qp::kMaxBodySize) return qp::kNoMemory;
+  return qp::kLoaded;
+}
 
-  if (!Positive(s.body_size)) return qp::kNoMemory;
+}  // namespace
+
+int QpFile::Load(const std::string& path, qp::FileSummary* summary) {
+  qp::FileSummary local;
+  qp::FileSummary& s = summary ? *summary : local;
+  s = qp::FileSummary();
+  platform::FileReader reader;
+  std::string file;
+  if (!reader.Open(path, &s.open_error)) return qp::kCannotOpen;
+  if (!reader.Read(qp::kHeaderSize, &file)) {
+    s.open_error = "the file cannot be read";
+    return qp::kCannotOpen;
+  }
+  int header = CheckHeader(file, s);
+  s.file_size = reader.RegularFileSize() >= 0 ? reader.RegularFileSize() : file.size();
+  if (header != qp::kLoaded) return header;
+  // A body that runs past the end of the file cannot match its CRC: nothing of it is
+  // read then.
+  int64_t size = reader.RegularFileSize();
+  if (size >= 0 && s.body_size > size - static_cast<int64_t>(qp::kHeaderSize))
+    return qp::kBadLengthOrCrc;
+  try {
+    file.reserve(qp::kHeaderSize + (size >= 0 ? s.body_size : 0));
+  } catch (const std::bad_alloc&) {
+    return qp::kNoMemory;
+  }
+  platform::ReadStatus status;
+  if (!reader.Read(s.body_size, &file, &status)) {
+    if (status == platform::ReadStatus::kOutOfMemory) return qp::kNoMemory;
+    s.open_error = "the file cannot be read";
+    return qp::kCannotOpen;
+  }
+  uint64_t file_size = size >= 0 ? size : file.size();
+  int result = Parse(file, &s);
+  s.file_size = file_size;
+  return result;
+}
+
+int QpFile::Parse(std::string_view file, qp::FileSummary* summary) {
+  // Names and entries are copied as they are read: memory may run short anywhere.
+  try {
+    return ParseChecked(file, summary);
+  } catch (const std::bad_alloc&) {
+    return qp::kNoMemory;
+  }
+}
+
+int QpFile::ParseChecked(std::string_view file, qp::FileSummary* summary) {
+  qp::FileSummary local;
+  qp::FileSummary& s = summary ? *summary : local;
+  s = qp::FileSummary();
+  s.file_size = file.size();
+  int header = CheckHeader(file, s);
+  if (header != qp::kLoaded) return header;
   // A body that runs past the end of the file cannot match its CRC.
   if (s.body_size > file.size() - qp::kHeaderSize) return qp::kBadLengthOrCrc;
   std::string_view body = file.substr(qp::kHeaderSize, s.body_size);
@@ -368,7 +412,7 @@ int QpFile::Parse(std::string_view file, qp::FileSummary* summary) {
     // A stream whose own header names another size cannot decode to this one.
     std::optional<uint32_t> stream_size = jcalg::UnpackedSize(packed_bytes, packed.size());
     if (!stream_size || *stream_size != s.unpacked_size) return qp::kCannotUnpack;
-    if (s.unpacked_size > kMaxUnpackedSize) return qp::kNoMemory;
+    if (s.unpacked_size > qp::kMaxUnpackedSize) return qp::kNoMemory;
     // Room for the unpacked size plus 8 bytes, as every reader of the format allows;
     // left uninitialised, since only what the decoder writes is used.
     const size_t capacity = size_t{s.unpacked_size} + 8;

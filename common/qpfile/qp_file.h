@@ -43,6 +43,14 @@ constexpr uint32_t kFormatWordB = 0x00020000;
 constexpr uint32_t kFormatWordC = 0x00030000;
 constexpr int kDefaultPackLevel = 9;
 
+// The limits that the writer and the reader share, so that every file the writer makes
+// loads: the Lua chunk unpacks to at most kMaxUnpackedSize bytes (a packed stream can
+// describe gigabytes in a few bytes, so a reader cannot trust its size), and the body
+// after the header holds at most kMaxBodySize bytes. No compiled definition script comes
+// near either.
+constexpr uint32_t kMaxUnpackedSize = 64u << 20;
+constexpr uint32_t kMaxBodySize = 1u << 30;
+
 // Results of QpFile::Load.
 enum LoadResult : int {
   kLoaded = 1,
@@ -63,6 +71,13 @@ enum WriteResult : int {
   kWritten = 0,
   kPackFailed = -1,   // no main chunk, or packing it failed; nothing was written
   kCannotWrite = -2,  // the file could not be written; the previous file is untouched
+  kTooLarge = -3,     // the chunk or the body passes a limit above; nothing was written
+};
+
+// What was written: the file's size and CRC-32.
+struct Written {
+  uint64_t size = 0;
+  uint32_t crc = 0;
 };
 
 // Words for a Load result ("the body CRC does not match", ...).
@@ -98,6 +113,8 @@ struct FileSummary {
   };
   std::vector<Entry> entries;
   uint64_t file_size = 0;
+  // Why the file could not be opened or read (the system's words), for kCannotOpen.
+  std::string open_error;
 };
 
 }  // namespace qp
@@ -160,27 +177,34 @@ class QpFile {
   // false for any other value (the level is kept).
   bool SetPackLevel(int level);
 
-  // 12. Writes the file: to a temporary file in the same folder, renamed over `path`
-  // once complete. Gives a qp::WriteResult; on kCannotWrite `error` (when given) gets the
-  // system's reason.
-  int Write(const std::string& path, std::string* error = nullptr) const;
+  // 12. Writes the file with platform::WriteFileAtomic (a temporary file renamed over
+  // `path` once complete, where that is safe). Gives a qp::WriteResult; on failure
+  // `error` (when given) says why, on success `written` (when given) gets the size and
+  // CRC-32 of what was written.
+  int Write(const std::string& path, std::string* error = nullptr,
+            qp::Written* written = nullptr) const;
 
   // 13. Reads and checks a file, storing what it holds. Gives a qp::LoadResult; the
-  // first failing check ends the load, and what was stored before it stays. `summary`
-  // (when given) receives the fields read.
+  // first failing check ends the load, and what was stored before it stays. The header
+  // is read first; the body only when the header is sound, its size within
+  // qp::kMaxBodySize and the file holds it. `summary` (when given) receives the fields
+  // read.
   int Load(const std::string& path, qp::FileSummary* summary = nullptr);
 
   // 14. Frees the chunk, the machine code and the records: the object is empty again.
   void Release();
 
-  // The bytes that Write stores (same results, kCannotWrite aside).
-  int Serialize(std::string* out) const;
-  // Load from bytes already in memory (Load reads the file whole, then calls this).
+  // The bytes that Write stores (same results and `error`, kCannotWrite aside).
+  int Serialize(std::string* out, std::string* error = nullptr) const;
+  // Load from bytes already in memory (Load reads the header and the body, then calls
+  // this; bytes after the body are not looked at).
   int Parse(std::string_view file, qp::FileSummary* summary = nullptr);
 
   int pack_level() const { return pack_level_; }
 
  private:
+  int ParseChecked(std::string_view file, qp::FileSummary* summary);
+
   struct CodeEntry {
     std::unique_ptr<platform::CodeBlock> block;
     size_t length = 0;

@@ -393,4 +393,70 @@ TEST_F(QpFileTest, FailedWritesLeaveTheOldFile) {
   EXPECT_EQ(platform::ReadFile(path)->substr(0, 4), "KSQP");
 }
 
+TEST_F(QpFileTest, LoadReadsTheHeaderFirstAndOnlyWhatTheFileHolds) {
+  const std::string file = FullFile();
+  ASSERT_TRUE(platform::WriteFileAtomic(Path("full.qp"), file + "trailing bytes"));
+  QpFile qp;
+  qp::FileSummary summary;
+  EXPECT_EQ(qp.Load(Path("full.qp"), &summary), qp::kLoaded);
+  EXPECT_EQ(summary.file_size, file.size() + 14);
+
+  // A device that never ends is no QP file: only its header is read.
+  EXPECT_EQ(qp.Load("/dev/zero"), qp::kNotQpFile);
+
+  // A body the header claims but the file does not hold: refused before it is read.
+  std::string claims = file.substr(0, 48) + "tiny";
+  SetU32(claims, 8, 512u << 20);
+  ASSERT_TRUE(platform::WriteFileAtomic(Path("claims.qp"), claims));
+  EXPECT_EQ(qp.Load(Path("claims.qp"), &summary), qp::kBadLengthOrCrc);
+  EXPECT_EQ(summary.file_size, 52u);
+  EXPECT_EQ(summary.body_size, 512u << 20);
+
+  // A body beyond the shared limit is refused whatever the file holds.
+  SetU32(claims, 8, qp::kMaxBodySize + 1);
+  ASSERT_TRUE(platform::WriteFileAtomic(Path("claims.qp"), claims));
+  EXPECT_EQ(qp.Load(Path("claims.qp")), qp::kNoMemory);
+
+  // Cut short anywhere, a file on disk gives what the same bytes in memory give.
+  for (size_t size : {size_t{0}, size_t{3}, size_t{47}, size_t{48}, size_t{60}, file.size() - 1}) {
+    ASSERT_TRUE(platform::WriteFileAtomic(Path("cut.qp"), file.substr(0, size)));
+    EXPECT_EQ(qp.Load(Path("cut.qp")), LoadBytes(file.substr(0, size))) << size;
+  }
+
+  std::string error;
+  EXPECT_EQ(qp.Load(Path("missing.qp"), &summary), qp::kCannotOpen);
+  EXPECT_EQ(summary.open_error, "No such file or directory");
+}
+
+TEST_F(QpFileTest, TheWriterRefusesWhatTheReaderWouldRefuse) {
+  const std::string path = Path("big.qp");
+  ASSERT_TRUE(platform::WriteFileAtomic(path, "old content"));
+  QpFile qp;
+  qp.SetPackLevel(0);
+  ASSERT_TRUE(qp.SetMainChunk(std::string(qp::kMaxUnpackedSize + 1, 'x'), "Big", true));
+  std::string error;
+  EXPECT_EQ(qp.Write(path, &error), qp::kTooLarge);
+  EXPECT_EQ(error, "the Lua chunk is 67108865 bytes, more than the 67108864 bytes a QP file may hold");
+  EXPECT_EQ(platform::ReadFile(path), "old content");
+  EXPECT_EQ(qp.Write(Path("new.qp")), qp::kTooLarge);
+  EXPECT_FALSE(platform::PathExists(Path("new.qp")));
+
+  // Just inside the limit, the file is written and loads back.
+  ASSERT_TRUE(qp.SetMainChunk(std::string(qp::kMaxUnpackedSize, 'x'), "Big", true));
+  ASSERT_EQ(qp.Write(path), qp::kWritten);
+  QpFile loaded;
+  EXPECT_EQ(loaded.Load(path), qp::kLoaded);
+  EXPECT_EQ(loaded.GetMainChunk().data.size(), qp::kMaxUnpackedSize);
+}
+
+TEST_F(QpFileTest, WriteReportsTheSizeAndCrcOfWhatItWrote) {
+  QpFile qp;
+  ASSERT_TRUE(qp.SetMainChunk(kScript, "Demo", false));
+  qp::Written written;
+  ASSERT_EQ(qp.Write(Path("w.qp"), nullptr, &written), qp::kWritten);
+  std::string on_disk = platform::ReadFile(Path("w.qp")).value();
+  EXPECT_EQ(written.size, on_disk.size());
+  EXPECT_EQ(written.crc, Crc(on_disk));
+}
+
 }  // namespace

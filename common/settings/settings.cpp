@@ -1,5 +1,6 @@
 #include "common/settings/settings.h"
 
+#include <new>
 #include <vector>
 
 #include "common/platform/fs.h"
@@ -83,10 +84,8 @@ bool EnsureFile(const std::string& product_folder, std::string_view relative) {
   return platform::IsFile(full);
 }
 
-// Fills the table from the file; the number of keys loaded, 0 when it cannot be read.
-int LoadSettings(const std::string& path) {
-  SettingsFile file;
-  if (!file.Open(path)) return 0;
+// Fills the table from the opened file; the number of keys loaded.
+int LoadSettings(const SettingsFile& file) {
   g_table.clear();
   for (const KeyDefault& k : kKeys) {
     Record& record = RecordFor(k.key);
@@ -100,9 +99,7 @@ int LoadSettings(const std::string& path) {
 
 // Writes every key of the table back, so that the file always lists them all. A text key
 // whose text is empty is written as its integer field (0).
-bool SaveSettings(const std::string& path) {
-  SettingsFile file;
-  if (!file.Open(path)) return false;
+bool SaveSettings(SettingsFile& file) {
   for (const Record& record : g_table) {
     if (!record.text.empty())
       file.WriteText(kGroup, record.key, record.text);
@@ -118,26 +115,45 @@ std::string ProductFolder() {
   return platform::ConfigBaseFolder() + std::string(kProductFolderName) + platform::kSeparator;
 }
 
-void PrepareInFolder(const std::string& product_folder) {
+namespace {
+
+void Prepare(const std::string& product_folder) {
   // The default syntax file is written whole and atomically (the editor may be reading
   // it); when it already holds exactly the built-in text it is left alone.
   if (EnsureFile(product_folder, kDefaultSyntaxFileName)) {
     std::string path = product_folder + platform::NativePath(std::string(kDefaultSyntaxFileName));
     const std::string& text = DefaultSyntaxText();
-    // A built-in text that does not unpack (empty) is not written.
-    std::optional<std::string> current = platform::ReadFile(path);
+    // A built-in text that does not unpack (empty) is not written. Of the file on disk no
+    // more is read than could equal it.
+    std::optional<std::string> current = platform::ReadFile(path, text.size());
     if (!text.empty() && (!current || *current != text)) platform::WriteFileAtomic(path, text);
   }
   EnsureFile(product_folder, kCustomSyntaxFileName);
   EnsureFile(product_folder, kSettingsFileName);
 
-  std::string settings_path = product_folder + std::string(kSettingsFileName);
-  if (LoadSettings(settings_path) > 0) {
-    SaveSettings(settings_path);
+  // The file is read once: the table is loaded from it and written back into it.
+  SettingsFile file;
+  if (file.Open(product_folder + std::string(kSettingsFileName)) && LoadSettings(file) > 0) {
+    SaveSettings(file);
   } else {
     // An unreadable settings file is left untouched, and the compiler runs with the
     // defaults rather than with every key at 0 (which would silence every warning).
     FillDefaults();
+  }
+}
+
+}  // namespace
+
+void PrepareInFolder(const std::string& product_folder) {
+  try {
+    Prepare(product_folder);
+  } catch (const std::bad_alloc&) {
+    // Out of memory at start-up: the compiler runs with the defaults, if it can at all.
+    try {
+      FillDefaults();
+    } catch (const std::bad_alloc&) {
+      g_table.clear();
+    }
   }
 }
 

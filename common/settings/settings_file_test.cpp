@@ -56,6 +56,7 @@ TEST(SettingsFileReadTest, ParsesGroupsCommentsAndEntries) {
   EXPECT_EQ(lines[5].kind, LineKind::kEntry);
   EXPECT_EQ(lines[5].name, "key");
   EXPECT_EQ(lines[5].value, "value with blanks");
+  EXPECT_EQ(lines[5].value_text, "value with blanks \t");
   EXPECT_EQ(lines[5].raw, "key \t=\t value with blanks \t");
   EXPECT_EQ(lines[6].name, "no equals sign");
   EXPECT_EQ(lines[6].value, "");
@@ -110,6 +111,8 @@ TEST(SettingsFileReadTest, ReadsIntegersFromTheStartOfTheValue) {
 }
 
 TEST(SettingsFileWriteTest, RewritesEveryLineInItsWrittenForm) {
+  // A value keeps its text as parsed, trailing blanks included: they go only when the
+  // value is read.
   SettingsFile file = Parsed(
       "\xEF\xBB\xBF"
       "\r\n"
@@ -117,12 +120,34 @@ TEST(SettingsFileWriteTest, RewritesEveryLineInItsWrittenForm) {
       ";comment\r\n"
       "\r\n"
       "\tkey=value  \r\n"
-      "bare\r\n");
+      "bare\r\n"
+      "y = two words \r\n");
   EXPECT_TRUE(file.has_bom());
+  EXPECT_EQ(file.ReadText("g", "y", ""), "two words");
   EXPECT_EQ(file.Serialize(),
             "\xEF\xBB\xBF"
-            "[g]\r\n; comment\r\nkey = value\r\nbare = \r\n");
+            "[g]\r\n; comment\r\nkey = value  \r\nbare = \r\ny = two words \r\n");
   EXPECT_FALSE(file.changed());
+}
+
+TEST(SettingsFileWriteTest, UnknownEntriesKeepTrailingBlanksWhenOthersAreWritten) {
+  SettingsFile file = Parsed("[keep]\r\ny = two words \r\n[settings]\r\nk = 1\t\r\n");
+  file.WriteInt("settings", "k", 2);
+  file.WriteText("settings", "font", "Courier New ");
+  EXPECT_EQ(file.Serialize(),
+            "[keep]\r\ny = two words \r\n[settings]\r\nk = 2\r\nfont = Courier New \r\n");
+}
+
+TEST(SettingsFileWriteTest, WritesInsertAtTheGroupsEndAndReplaceInPlace) {
+  SettingsFile file = Parsed("[a]\r\nx = 1\r\n; note\r\n[b]\r\ny = 2\r\n");
+  file.WriteText("A", "new", "v");
+  file.WriteText("a", "X", "9");
+  file.WriteText("c", "z", "3");
+  file.WriteText("a", "new", "w");
+  EXPECT_TRUE(file.changed());
+  EXPECT_EQ(file.Serialize(),
+            "[a]\r\nX = 9\r\n; note\r\nnew = w\r\n[b]\r\ny = 2\r\n[c]\r\nz = 3\r\n");
+  EXPECT_EQ(file.line_count(), 8u);
 }
 
 TEST(SettingsFileWriteTest, RewrittenTextReadsBackTheSame) {
@@ -164,7 +189,12 @@ TEST(SettingsFileDiskTest, RewritesOnlyAfterAChange) {
 TEST(SettingsFileDiskTest, RefusesWhatCannotBeRead) {
   TempFolder folder;
   SettingsFile file;
-  EXPECT_FALSE(file.Open(folder.Path("missing.cfg")));
+  std::string error;
+  EXPECT_FALSE(file.Open(folder.Path("missing.cfg"), &error));
+  EXPECT_EQ(error, "No such file or directory");
+  // A device that never ends is cut off at the cap.
+  EXPECT_FALSE(file.Open("/dev/zero", &error));
+  EXPECT_EQ(error, "larger than 67108864 bytes");
   ASSERT_TRUE(platform::MakeDirectory(folder.Path("dir.cfg")));
   EXPECT_FALSE(file.Open(folder.Path("dir.cfg")));
   // A failed open leaves nothing to write.

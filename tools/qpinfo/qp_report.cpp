@@ -76,6 +76,55 @@ std::string ChunkLayoutName(std::string_view chunk) {
   return "other";
 }
 
+const char* RecordKindName(uint32_t kind) {
+  switch (kind) {
+    case 1: return "version item";
+    case 2: return "global";
+    case 3: return "main window";
+    case 4: return "current page";
+    default: return "unknown";
+  }
+}
+
+const char* RecordFlagsName(uint32_t kind, uint32_t flags) {
+  struct Name {
+    uint32_t kind, flags;
+    const char* name;
+  };
+  static constexpr Name kNames[] = {{1, 0, "element text"}, {2, 0, "type"},
+                                    {2, 1, "type and value"}, {3, 1, "title"},
+                                    {4, 1, "page name"},      {4, 2, "object"}};
+  for (const Name& n : kNames)
+    if (n.kind == kind && n.flags == flags) return n.name;
+  return "unknown";
+}
+
+namespace {
+
+// CRC-32 of the whole file, read in pieces (the file may hold more than the body).
+uint32_t FileCrc(const std::string& path) {
+  platform::FileReader reader;
+  if (!reader.Open(path)) return 0;
+  uLong crc = crc32(0L, Z_NULL, 0);
+  std::string piece;
+  do {
+    piece.clear();
+    if (!reader.Read(1 << 16, &piece)) return 0;
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(piece.data()), static_cast<uInt>(piece.size()));
+  } while (!piece.empty());
+  return static_cast<uint32_t>(crc);
+}
+
+// The result in words, with the system's reason when the file could not be opened.
+std::string ResultText(const QpReport& report) {
+  std::string text = qp::LoadResultText(report.result);
+  if (report.result == qp::kCannotOpen && !report.summary.open_error.empty())
+    text += ": " + report.summary.open_error;
+  return text;
+}
+
+}  // namespace
+
 QpReport MakeReport(const std::string& path) {
   QpReport report;
   report.path = path;
@@ -84,15 +133,13 @@ QpReport MakeReport(const std::string& path) {
   if (report.result != qp::kLoaded) return report;
   report.chunk = std::string(qp.GetMainChunk().data);
   qp.GetVerificationRecords(&report.records);
-  if (std::optional<std::string> file = platform::ReadFile(path))
-    report.file_crc = static_cast<uint32_t>(
-        crc32(0, reinterpret_cast<const Bytef*>(file->data()), static_cast<uInt>(file->size())));
+  report.file_crc = FileCrc(path);
   return report;
 }
 
 std::string FailureLine(const QpReport& report) {
-  return "qpinfo: cannot load '" + report.path + "': " + qp::LoadResultText(report.result) +
-         " (result " + std::to_string(report.result) + ")";
+  return "qpinfo: cannot load '" + report.path + "': " + ResultText(report) + " (result " +
+         std::to_string(report.result) + ")";
 }
 
 std::vector<std::string> ReportLines(const QpReport& report) {
@@ -125,8 +172,10 @@ std::vector<std::string> ReportLines(const QpReport& report) {
   for (const qp::FileSummary::Entry& e : s.entries)
     lines.push_back("code: size=" + std::to_string(e.size) + " crc=" + Hex(e.crc) + " name=" + e.name);
   for (const VerificationRecord& r : report.records)
-    lines.push_back("record: kind=" + std::to_string(r.kind) + " flags=" + std::to_string(r.flags) +
-                    " first=" + Hex(r.firstCrc) + " second=" + Hex(r.secondCrc));
+    lines.push_back("record: kind=" + std::to_string(r.kind) + " (" + RecordKindName(r.kind) +
+                    ") flags=" + std::to_string(r.flags) + " (" +
+                    RecordFlagsName(r.kind, r.flags) + ") first=" + Hex(r.firstCrc) +
+                    " second=" + Hex(r.secondCrc));
   return lines;
 }
 
@@ -134,7 +183,10 @@ std::string ReportJson(const QpReport& report) {
   JsonObject top;
   top.AddText("file", report.path).Add("result", std::to_string(report.result));
   if (report.result != qp::kLoaded) {
-    return top.AddText("error", qp::LoadResultText(report.result)).Done();
+    top.AddText("error", qp::LoadResultText(report.result));
+    if (report.result == qp::kCannotOpen && !report.summary.open_error.empty())
+      top.AddText("reason", report.summary.open_error);
+    return top.Done();
   }
   const qp::FileSummary& s = report.summary;
   JsonObject header;
@@ -169,7 +221,9 @@ std::string ReportJson(const QpReport& report) {
     if (records.size() > 1) records += ",";
     records += JsonObject()
                    .Add("kind", r.kind)
+                   .AddText("kind_name", RecordKindName(r.kind))
                    .Add("flags", r.flags)
+                   .AddText("flags_name", RecordFlagsName(r.kind, r.flags))
                    .Add("first_crc", r.firstCrc)
                    .Add("second_crc", r.secondCrc)
                    .Done();

@@ -25,7 +25,8 @@ QpReport MakeReport(const std::string& path);
 // The text lines of a loaded file.
 std::vector<std::string> ReportLines(const QpReport& report);
 
-// The one line that explains a failed load.
+// The one line that explains a failed load: the result in words (with the system's reason
+// when the file could not be opened) and its code.
 std::string FailureLine(const QpReport& report);
 
 // The report as one JSON object (also for failed loads: "result" and "error").
@@ -34,6 +35,11 @@ std::string ReportJson(const QpReport& report);
 // `text` as a JSON string literal with its quotes. Bytes are taken as Latin-1: bytes of
 // 0x80 and above become \u0080..\u00FF, so the result is always valid UTF-8.
 std::string JsonString(std::string_view text);
+
+// What a verification record describes, by its kind ("global") and by its kind and flags
+// ("type and value"); "unknown" for values no compiler makes.
+const char* RecordKindName(uint32_t kind);
+const char* RecordFlagsName(uint32_t kind, uint32_t flags);
 
 // How the stored chunk is laid out: "host" (32-bit x86 Lua 5.3), "native" (this
 // machine's Lua), "other" (another binary layout) or "text" (not a binary chunk).

@@ -56,14 +56,42 @@ TEST_F(QpReportFileTest, LinesAndJsonOfALoadedFile) {
   EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
     return l.starts_with("code: size=2 crc=0x") && l.ends_with(" name=two words");
   }));
-  EXPECT_TRUE(has("record: kind=4 flags=1 first=0xABCDEF01 second=0x00000002"));
+  EXPECT_TRUE(has("record: kind=4 (current page) flags=1 (page name) first=0xABCDEF01 "
+                  "second=0x00000002"));
 
   std::string json = ReportJson(report);
   EXPECT_NE(json.find("\"result\":1"), std::string::npos);
   EXPECT_NE(json.find("\"name\":\"Name \\\"q\\\"\""), std::string::npos);
   EXPECT_NE(json.find("\"code\":[{\"name\":\"two words\",\"size\":2,"), std::string::npos);
-  EXPECT_NE(json.find("\"records\":[{\"kind\":4,\"flags\":1,\"first_crc\":2882400001,"),
+  EXPECT_NE(json.find("\"records\":[{\"kind\":4,\"kind_name\":\"current page\",\"flags\":1,"
+                      "\"flags_name\":\"page name\",\"first_crc\":2882400001,"),
             std::string::npos);
+}
+
+TEST(QpReportTest, RecordKindsAndFlagsHaveNames) {
+  EXPECT_STREQ(RecordKindName(1), "version item");
+  EXPECT_STREQ(RecordKindName(2), "global");
+  EXPECT_STREQ(RecordKindName(3), "main window");
+  EXPECT_STREQ(RecordKindName(0), "unknown");
+  EXPECT_STREQ(RecordFlagsName(1, 0), "element text");
+  EXPECT_STREQ(RecordFlagsName(2, 0), "type");
+  EXPECT_STREQ(RecordFlagsName(2, 1), "type and value");
+  EXPECT_STREQ(RecordFlagsName(3, 1), "title");
+  EXPECT_STREQ(RecordFlagsName(4, 2), "object");
+  EXPECT_STREQ(RecordFlagsName(3, 0), "unknown");
+  EXPECT_STREQ(RecordFlagsName(1, 16), "unknown");
+}
+
+TEST_F(QpReportFileTest, AFileThatCannotBeOpenedSaysWhy) {
+  QpReport report = MakeReport(folder_ + "/missing.qp");
+  EXPECT_EQ(report.result, qp::kCannotOpen);
+  EXPECT_EQ(FailureLine(report), "qpinfo: cannot load '" + folder_ +
+                                     "/missing.qp': the file cannot be opened: No such file "
+                                     "or directory (result -2)");
+  EXPECT_NE(ReportJson(report).find("\"reason\":\"No such file or directory\""), std::string::npos);
+  report = MakeReport(folder_);
+  EXPECT_EQ(FailureLine(report), "qpinfo: cannot load '" + folder_ +
+                                     "': the file cannot be opened: Is a directory (result -2)");
 }
 
 }  // namespace

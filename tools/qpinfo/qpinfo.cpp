@@ -3,6 +3,7 @@
 //
 // Exit status: 0 when the file loaded (and the chunk, when asked for, was written), 1
 // when it did not, 2 on a usage error.
+#include <new>
 #include <string>
 #include <vector>
 
@@ -39,9 +40,7 @@ bool ParseArguments(const std::vector<std::string>& args, Options* options) {
   return !options->file.empty();
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     platform::ConsoleWriteLine(kUsage);
@@ -53,6 +52,15 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  // The chunk must never replace the file it comes from.
+  if (!options.chunk_path.empty()) {
+    std::optional<platform::FileId> chunk = platform::FileIdentity(options.chunk_path);
+    if (chunk && chunk == platform::FileIdentity(options.file)) {
+      platform::ConsoleWriteError("qpinfo: the chunk file '" + options.chunk_path +
+                                  "' is the QP file; choose another path");
+      return 2;
+    }
+  }
   QpReport report = MakeReport(options.file);
   if (report.result != qp::kLoaded) {
     if (options.json)
@@ -74,4 +82,15 @@ int main(int argc, char** argv) {
     }
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    platform::ConsoleWriteError("qpinfo: out of memory");
+    return 1;
+  }
 }

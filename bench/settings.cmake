@@ -1,0 +1,3 @@
+# Reading and rewriting large settings files (and makefiles, which share the reader).
+add_executable(settings_bench ${CMAKE_CURRENT_SOURCE_DIR}/settings_bench.cpp)
+target_link_libraries(settings_bench PRIVATE akqp_settings akqp_platform)

@@ -1,0 +1,2 @@
+akqp_test(script_limits_e2e_test ${CMAKE_CURRENT_LIST_DIR}/script_limits_e2e_test.cpp LIBS akqp_e2e_support)
+add_dependencies(script_limits_e2e_test akqp-cli)
