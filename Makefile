@@ -37,6 +37,22 @@ sanitize:
 clean:
 	rm -rf $(BUILD)
 
+# The 32-bit Windows programs, cross-built with mingw-w64 into build-win32/ and packed
+# into build-win32/akqp-<version>-win32.zip; test-windows runs every test under Wine.
+# test-windows also needs the Linux build: it compares the QP files of both.
+.PHONY: windows test-windows clean-windows
+
+windows:
+	@sh scripts/setup-windows.sh
+	@JOBS=$(JOBS) sh windows/run.sh build
+
+test-windows: build
+	@sh scripts/setup-windows.sh
+	@JOBS=$(JOBS) sh windows/run.sh test
+
+clean-windows:
+	rm -rf build-win32
+
 # Installs the programs, their data, manual pages, desktop entry and completion under
 # PREFIX (bin/, share/); DESTDIR=... stages the tree elsewhere.
 install: build

@@ -10,8 +10,11 @@
 namespace gui {
 namespace {
 
-bool Open(const std::string& opener, const std::string& target, std::string* error) {
-  return platform::StartDetached({opener, target}, std::string(), error);
+bool Open(const std::string& opener, const std::vector<std::string>& arguments,
+          std::string* error) {
+  std::vector<std::string> argv = {opener};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return platform::StartDetached(argv, std::string(), error);
 }
 
 }  // namespace
@@ -19,7 +22,7 @@ bool Open(const std::string& opener, const std::string& target, std::string* err
 std::string DesktopOpener() {
   const char* own = std::getenv("AKQP_OPENER");
   if (own && *own) return own;
-  return "xdg-open";
+  return platform::kDesktopOpener;
 }
 
 std::string HelpPagePath(const std::string& program_folder) {
@@ -36,7 +39,7 @@ bool OpenOutputFolder(const std::string& output, const std::string& opener,
     if (error) *error = "the folder '" + folder + "' does not exist";
     return false;
   }
-  return Open(opener, folder, error);
+  return Open(opener, platform::ShowFileArguments(output, folder), error);
 }
 
 bool OpenHelpPage(const std::string& program_folder, const std::string& opener,
@@ -46,7 +49,7 @@ bool OpenHelpPage(const std::string& program_folder, const std::string& opener,
     if (error) *error = "the page '" + page + "' does not exist";
     return false;
   }
-  return Open(opener, page, error);
+  return Open(opener, {page}, error);
 }
 
 }  // namespace gui

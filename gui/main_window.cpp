@@ -247,14 +247,14 @@ void MainWindow::DialogTick() {
 }
 
 std::string MainWindow::ChoosePath(int type, const char* title, const char* filter,
-                                   const std::string& near) {
+                                   const std::string& nearby) {
   Fl_Native_File_Chooser chooser;
   chooser.type(type);
   chooser.title(title);
   chooser.filter(filter);
   chooser.filter_value(0);
   // The folder of the path in the field, else the current folder (the program's own).
-  std::string folder = FolderPart(near);
+  std::string folder = FolderPart(nearby);
   if (folder.empty() || !platform::IsDirectory(folder)) folder = platform::CurrentDirectory();
   if (!folder.empty()) chooser.directory(folder.c_str());
   int chosen;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/platform/fs.h"
+
 namespace gui {
 
 // The file part of a path: the text after the last "/" or "\".
@@ -38,12 +40,7 @@ std::string LogWindowTitle(const std::string& input, const std::string& output);
 // Whether two input paths name the same compilation log. File systems that ignore letter
 // case (Windows) compare without case; elsewhere "Demo.lua" and "demo.lua" are two files.
 bool SameInputPath(const std::string& a, const std::string& b, bool ignore_case);
-constexpr bool kPathsIgnoreCase =
-#ifdef _WIN32
-    true;
-#else
-    false;
-#endif
+constexpr bool kPathsIgnoreCase = platform::kPathsIgnoreCase;
 
 // The index of the compilation log whose input is `input`, or -1.
 int FindLogByInput(const std::vector<std::string>& log_inputs, const std::string& input,

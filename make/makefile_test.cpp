@@ -35,12 +35,12 @@ TEST(MakefileTest, CollectsTheEntriesOfEachGroup) {
       "other = o.xml\r\n"
       "VERIFY =  checks.xml \t\r\n");
   ASSERT_EQ(plan.targets.size(), 1u);
-  EXPECT_EQ(plan.targets[0].input, "src/c.lua");
-  EXPECT_EQ(plan.targets[0].output, "build/out/c.qp");
+  EXPECT_EQ(plan.targets[0].input, platform::NativePath("src/c.lua"));
+  EXPECT_EQ(plan.targets[0].output, platform::NativePath("build/out/c.qp"));
   EXPECT_EQ(plan.before, (std::vector<std::string>{"set A=1", "echo trailing = ", "# note"}));
   ASSERT_EQ(plan.checksums.size(), 1u);
-  EXPECT_EQ(plan.checksums[0].input, "build/c.qp");
-  EXPECT_EQ(plan.checksums[0].output, "build/c.crc");
+  EXPECT_EQ(plan.checksums[0].input, platform::NativePath("build/c.qp"));
+  EXPECT_EQ(plan.checksums[0].output, platform::NativePath("build/c.crc"));
   EXPECT_EQ(plan.verify_value, "checks.xml");
   EXPECT_TRUE(plan.after.empty());
 }
@@ -50,7 +50,7 @@ TEST(MakefileTest, UsesOnlyAVerifyFileThatHoldsSomething) {
   ASSERT_TRUE(platform::WriteFileAtomic(folder + "/full.xml", "<x/>"));
   ASSERT_TRUE(platform::WriteFileAtomic(folder + "/empty.xml", ""));
   ASSERT_TRUE(platform::MakeDirectory(folder + "/dir.xml"));
-  EXPECT_EQ(ChooseVerifyFile(folder + "\\full.xml"), folder + "/full.xml");
+  EXPECT_EQ(ChooseVerifyFile(folder + "\\full.xml"), platform::NativePath(folder + "/full.xml"));
   EXPECT_EQ(ChooseVerifyFile(folder + "/empty.xml"), "");
   EXPECT_EQ(ChooseVerifyFile(folder + "/dir.xml"), "");
   EXPECT_EQ(ChooseVerifyFile(folder + "/missing.xml"), "");

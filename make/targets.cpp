@@ -10,8 +10,8 @@ namespace qpmake {
 std::vector<std::string> OutputFolders(const std::string& output) {
   std::vector<std::string> folders;
   std::string folder = platform::FolderOf(output);
-  for (size_t pos = folder.find('/'); pos != std::string::npos; pos = folder.find('/', pos + 1))
-    folders.push_back(folder.substr(0, pos + 1));
+  for (size_t pos = 0; pos < folder.size(); ++pos)
+    if (platform::IsSeparator(folder[pos])) folders.push_back(folder.substr(0, pos + 1));
   return folders;
 }
 

@@ -1,10 +1,13 @@
 #include "tests/e2e_support.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "common/platform/environment.h"
 #include "common/platform/fs.h"
 #include "common/platform/process.h"
 
@@ -23,31 +26,51 @@ std::string SourceDir() {
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const RunOptions& options) {
   std::vector<std::string> argv;
-  // Environment changes go through env(1) so that the child alone sees them.
-  if (!options.env.empty()) {
-    argv.push_back("env");
-    for (const auto& [key, value] : options.env) argv.push_back(key + "=" + value);
-  }
-  argv.push_back(program.find('/') == std::string::npos ? BuildDir() + "/" + program : program);
+  bool bare = std::none_of(program.begin(), program.end(), platform::IsSeparator);
+  argv.push_back(bare ? BuildDir() + platform::kSeparator + program : program);
   argv.insert(argv.end(), args.begin(), args.end());
+  // The child inherits the variables; ours are put back afterwards (tests run one at a
+  // time within a test program).
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+  for (const auto& [key, value] : options.env) {
+    saved.emplace_back(key, platform::GetEnvironment(key));
+    platform::SetEnvironment(key, value);
+  }
   platform::ProcessOptions process;
   process.timeout_ms = options.timeout_ms;
   process.working_directory = options.cwd;
   process.output_limit = 64u << 20;
   platform::ProcessResult r = platform::RunProcess(argv, process);
+  for (const auto& [key, value] : saved) {
+    if (value)
+      platform::SetEnvironment(key, *value);
+    else
+      platform::UnsetEnvironment(key);
+  }
   RunResult result;
   result.exit_code = r.exit_code;
   result.timed_out = r.timed_out;
-  result.output = r.output;
+  result.raw_output = r.output;
+  result.output.reserve(r.output.size());
+  for (size_t i = 0; i < r.output.size(); ++i)
+    if (!(r.output[i] == '\r' && i + 1 < r.output.size() && r.output[i + 1] == '\n'))
+      result.output.push_back(r.output[i]);
   std::string line;
-  std::istringstream in(r.output);
-  while (std::getline(in, line)) result.lines.push_back(line);
+  std::istringstream in(result.output);
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    result.lines.push_back(line);
+  }
   return result;
 }
 
 Scratch::Scratch() {
   path_ = platform::MakeTempFolder("akqp-test");
-  std::filesystem::create_directories(path_ + "/config");
+  platform::MakeDirectory(Path("config"));
+}
+
+std::string Scratch::Path(const std::string& name) const {
+  return path_ + platform::kSeparator + platform::NativePath(name);
 }
 
 Scratch::~Scratch() {
@@ -63,16 +86,59 @@ std::string Scratch::Write(const std::string& name, const std::string& content) 
 }
 
 std::string Scratch::Read(const std::string& name) const {
-  auto data = platform::ReadFile(name.empty() || name[0] != '/' ? Path(name) : name);
+  auto data = platform::ReadFile(platform::IsAbsolutePath(name) ? name : Path(name));
   return data ? *data : std::string();
 }
 
 std::map<std::string, std::string> Scratch::Env() const {
-  return {{"AKQP_CONFIG_HOME", path_ + "/config"}, {"NO_COLOR", "1"}};
+  // No message box may wait for a click in a test.
+  return {{"AKQP_CONFIG_HOME", Path("config")}, {"NO_COLOR", "1"}, {"AKQP_NO_MESSAGE_BOX", "1"}};
 }
 
 void Scratch::WriteSettings(const std::string& content) const {
   Write("config/Ardent Kestrel QP/settings.cfg", content);
+}
+
+bool Built(const std::string& name) {
+  return platform::IsFile(BuildDir() + platform::kSeparator + name + platform::kProgramSuffix);
+}
+
+std::string StandIn() {
+  return platform::FindProgram("akqp-standin", BuildDir() + platform::kSeparator + "tests");
+}
+
+std::string StandInCopy(const std::string& folder, const std::string& mode) {
+  std::string program = StandIn();
+  std::string extension = platform::FileName(program).find('.') == std::string::npos ? "" : ".exe";
+  std::string copy = folder + platform::kSeparator + mode + extension;
+  std::error_code ec;
+  std::filesystem::copy_file(program, copy, std::filesystem::copy_options::overwrite_existing, ec);
+  return ec ? std::string() : copy;
+}
+
+std::string HostLua(std::string* why) {
+  std::string path = platform::GetEnvironment("AKQP_HOST_LUA").value_or(AKQP_DEFAULT_HOST_LUA);
+  std::optional<std::string> image = platform::ReadFile(path, 64u << 20);
+  if (!image || image->size() < 0x40) {
+    *why = path + " is missing";
+    return std::string();
+  }
+  auto byte = [&](size_t at) { return static_cast<size_t>(static_cast<uint8_t>((*image)[at])); };
+  bool x86 = false;
+  if (image->compare(0, 4, "\x7f" "ELF") == 0) {
+    // ELF class 1 is 32-bit; machine 3 is x86.
+    x86 = byte(4) == 1 && byte(18) == 3;
+  } else if (image->compare(0, 2, "MZ") == 0) {
+    // The PE header's machine field: 0x14C is x86.
+    size_t pe = byte(0x3C) | byte(0x3D) << 8 | byte(0x3E) << 16 | byte(0x3F) << 24;
+    x86 = pe + 6 <= image->size() && image->compare(pe, 4, std::string("PE\0\0", 4)) == 0 &&
+          byte(pe + 4) == 0x4C && byte(pe + 5) == 0x01;
+  }
+  if (!x86) {
+    *why = path + " is not a 32-bit x86 Lua 5.3 (install lua5.3:i386)";
+    return std::string();
+  }
+  return path;
 }
 
 RunResult Compile(const Scratch& scratch, const std::string& script_path,

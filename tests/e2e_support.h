@@ -15,7 +15,8 @@ std::string SourceDir();
 struct RunResult {
   int exit_code = -1;
   bool timed_out = false;
-  std::string output;               // stdout and stderr as written
+  std::string raw_output;           // stdout and stderr as written
+  std::string output;               // the same with each CR LF as LF (Windows ends lines so)
   std::vector<std::string> lines;   // output split at LF
 };
 
@@ -26,7 +27,8 @@ struct RunOptions {
   bool merge_stderr = true;
 };
 
-// Runs `program` (a path, or a name inside BuildDir() when it has no "/").
+// Runs `program` (a path, or a name inside BuildDir() when it has no separator). The
+// variables of `options.env` are set for the run and restored afterwards.
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const RunOptions& options = {});
 
@@ -37,7 +39,8 @@ class Scratch {
   Scratch();
   ~Scratch();
   const std::string& path() const { return path_; }
-  std::string Path(const std::string& name) const { return path_ + "/" + name; }
+  // `name` may use "/" between its parts; the path is in native form.
+  std::string Path(const std::string& name) const;
   // Writes a file (folders made as needed) and gives its path.
   std::string Write(const std::string& name, const std::string& content) const;
   std::string Read(const std::string& name) const;
@@ -48,6 +51,19 @@ class Scratch {
  private:
   std::string path_;
 };
+
+// True when the program `name` has been built (with ".exe" on Windows).
+bool Built(const std::string& name);
+
+// The stand-in program (tests/standin/standin.cpp) and a copy of it named `mode` in
+// `folder` (with ".exe" on Windows), which then acts in that mode by its name alone.
+std::string StandIn();
+std::string StandInCopy(const std::string& folder, const std::string& mode);
+
+// The 32-bit x86 Lua 5.3 that stands in for the host ($AKQP_HOST_LUA, by default Debian's
+// lua5.3:i386, or on Windows the cross-built lua.exe). Empty, with the reason in `why`,
+// when it is missing or not a 32-bit x86 program.
+std::string HostLua(std::string* why);
 
 // Runs akqp-cli --lua <script> --out <out> with the scratch folder's settings.
 RunResult Compile(const Scratch& scratch, const std::string& script_path,

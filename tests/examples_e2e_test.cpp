@@ -40,7 +40,7 @@ std::vector<std::string> Examples() {
 }
 
 TEST(ExamplesE2eTest, EachExampleCompilesCleanly) {
-  if (!platform::IsFile(e2e::BuildDir() + "/akqp-cli") || !platform::IsFile(e2e::BuildDir() + "/qpinfo"))
+  if (!e2e::Built("akqp-cli") || !e2e::Built("qpinfo"))
     GTEST_SKIP() << "akqp-cli and qpinfo are not built";
   std::vector<std::string> examples = Examples();
   ASSERT_FALSE(examples.empty());

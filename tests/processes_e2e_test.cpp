@@ -56,7 +56,7 @@ const char kSignalDuringAssembly[] =
 class ProcessesE2eTest : public testing::Test {
  protected:
   void SetUp() override {
-    if (!platform::IsFile(e2e::BuildDir() + "/akqp-cli")) GTEST_SKIP() << "akqp-cli is not built";
+    if (!e2e::Built("akqp-cli")) GTEST_SKIP() << "akqp-cli is not built";
     std::filesystem::create_directories(scratch_.Path("tmp"));
   }
 

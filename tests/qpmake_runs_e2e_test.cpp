@@ -50,7 +50,7 @@ bool Has(const Lines& lines, const std::string& line) {
 class QpmakeRunsTest : public testing::Test {
  protected:
   void SetUp() override {
-    if (!platform::IsFile(e2e::BuildDir() + "/qpmake")) GTEST_SKIP() << "qpmake is not built";
+    if (!e2e::Built("qpmake")) GTEST_SKIP() << "qpmake is not built";
     standin_ = Executable("tools/standin.sh", kStandIn);
     env_ = scratch_.Env();
     env_["AKQP_CLI"] = standin_;

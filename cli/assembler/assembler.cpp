@@ -44,8 +44,8 @@ class TempFolder {
   TempFolder& operator=(const TempFolder&) = delete;
   const std::string& path() const { return path_; }
   int error() const { return error_; }  // why the folder could not be made
-  std::string Source() const { return path_ + "/akqp%%src.asm"; }
-  std::string Output() const { return path_ + "/akqp%%out.bin"; }
+  std::string Source() const { return path_ + platform::kSeparator + "akqp%%src.asm"; }
+  std::string Output() const { return path_ + platform::kSeparator + "akqp%%out.bin"; }
 
  private:
   std::string path_;

@@ -5,34 +5,36 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
+#include "common/platform/environment.h"
 #include "common/platform/fs.h"
 #include "common/platform/process.h"
+#include "common/platform/shell.h"
 
 namespace {
 
-// Every test runs with its own TMPDIR, so that leftovers of the module are visible.
+// Every test runs with its own temporary folder (TMPDIR, on Windows TMP), so that
+// leftovers of the module are visible.
 class AssemblerTest : public testing::Test {
  protected:
   void SetUp() override {
     BuildAssemblerMessageTable();
-    const char* tmp = std::getenv("TMPDIR");
-    old_tmp_ = tmp ? tmp : "";
-    had_tmp_ = tmp != nullptr;
+    old_tmp_ = platform::GetEnvironment(platform::kTempFolderVariable);
     tmp_ = platform::MakeTempFolder("akqp-asm-test");
     ASSERT_FALSE(tmp_.empty());
-    setenv("TMPDIR", tmp_.c_str(), 1);
+    platform::SetEnvironment(platform::kTempFolderVariable, tmp_);
     ASSERT_TRUE(InitialiseAssembler());
     SetAssemblerLimits(AssemblerLimits());
   }
   void TearDown() override {
     SetAssemblerLimits(AssemblerLimits());
     EXPECT_TRUE(std::filesystem::is_empty(tmp_)) << "temporary files left behind";
-    if (had_tmp_)
-      setenv("TMPDIR", old_tmp_.c_str(), 1);
+    if (old_tmp_)
+      platform::SetEnvironment(platform::kTempFolderVariable, *old_tmp_);
     else
-      unsetenv("TMPDIR");
+      platform::UnsetEnvironment(platform::kTempFolderVariable);
     platform::RemoveTree(tmp_);
   }
 
@@ -47,8 +49,7 @@ class AssemblerTest : public testing::Test {
   }
 
   std::string tmp_;
-  std::string old_tmp_;
-  bool had_tmp_ = false;
+  std::optional<std::string> old_tmp_;
 };
 
 std::string Bytes(const std::unique_ptr<platform::CodeBlock>& block, size_t length) {
@@ -173,30 +174,34 @@ std::string StandIn(const std::string& folder, const std::string& name, const st
 }
 
 TEST_F(AssemblerTest, InitialisationFindsAnExecutableProgramWithoutRunningIt) {
+  if (platform::kShellKind != platform::ShellKind::kPosixShell)
+    GTEST_SKIP() << "POSIX form: its stand-ins are sh scripts marked executable";
   std::string folder = platform::MakeTempFolder("akqp-fasm-standins");
   std::string marker = folder + "/ran";
   std::string records = StandIn(folder, "records", "touch '" + marker + "'");
   platform::WriteFileAtomic(folder + "/plain", "not a program");
   for (std::string absent : {std::string("/nonexistent/fasm"), folder + "/plain", folder,
                              std::string("akqp-no-such-program")}) {
-    setenv("AKQP_FASM", absent.c_str(), 1);
+    platform::SetEnvironment("AKQP_FASM", absent);
     EXPECT_FALSE(InitialiseAssembler()) << absent;
   }
-  setenv("AKQP_FASM", records.c_str(), 1);
+  platform::SetEnvironment("AKQP_FASM", records);
   EXPECT_TRUE(InitialiseAssembler());
   EXPECT_EQ(AssemblerProgram(), records);
   EXPECT_FALSE(platform::PathExists(marker)) << "the assembler ran at start-up";
   // A bare name is found on PATH.
-  setenv("AKQP_FASM", "fasm", 1);
+  platform::SetEnvironment("AKQP_FASM", "fasm");
   EXPECT_TRUE(InitialiseAssembler());
   EXPECT_EQ(AssemblerProgram().back(), 'm');
   EXPECT_NE(AssemblerProgram().find('/'), std::string::npos);
-  unsetenv("AKQP_FASM");
+  platform::UnsetEnvironment("AKQP_FASM");
   EXPECT_TRUE(InitialiseAssembler());
   platform::RemoveTree(folder);
 }
 
 TEST_F(AssemblerTest, AssemblerThatDoesNotWorkFailsTheRoutine) {
+  if (platform::kShellKind != platform::ShellKind::kPosixShell)
+    GTEST_SKIP() << "POSIX form: its stand-ins are sh scripts, one ended by SIGKILL";
   std::string folder = platform::MakeTempFolder("akqp-fasm-standins");
   struct Case {
     std::string body;
@@ -210,7 +215,7 @@ TEST_F(AssemblerTest, AssemblerThatDoesNotWorkFailsTheRoutine) {
   int n = 0;
   for (const Case& c : cases) {
     std::string program = StandIn(folder, "fasm" + std::to_string(n++), c.body);
-    setenv("AKQP_FASM", program.c_str(), 1);
+    platform::SetEnvironment("AKQP_FASM", program);
     ASSERT_TRUE(InitialiseAssembler()) << c.body;
     AssemblerError error;
     size_t length = 0;
@@ -219,7 +224,7 @@ TEST_F(AssemblerTest, AssemblerThatDoesNotWorkFailsTheRoutine) {
     EXPECT_EQ(error.message, c.message);
     EXPECT_EQ(error.line, 0);
   }
-  unsetenv("AKQP_FASM");
+  platform::UnsetEnvironment("AKQP_FASM");
   EXPECT_TRUE(InitialiseAssembler());
   platform::RemoveTree(folder);
 }
@@ -269,6 +274,8 @@ TEST_F(AssemblerTest, RelativeIncludesFindTheUsersFilesNeverTheTemporaryCopy) {
 }
 
 TEST_F(AssemblerTest, TemporaryFolderThatCannotBeMadeIsNamedWithTheReason) {
+  if (platform::kShellKind != platform::ShellKind::kPosixShell)
+    GTEST_SKIP() << "POSIX form: the expected reasons are the C library's errno texts";
   std::string file = tmp_ + "-plain-file";
   platform::WriteFileAtomic(file, "");
   struct Case {
@@ -279,7 +286,7 @@ TEST_F(AssemblerTest, TemporaryFolderThatCannotBeMadeIsNamedWithTheReason) {
       {file, "Not a directory"},
   };
   for (const Case& c : cases) {
-    setenv("TMPDIR", c.tmpdir.c_str(), 1);
+    platform::SetEnvironment(platform::kTempFolderVariable, c.tmpdir);
     AssemblerError error;
     size_t length = 0;
     EXPECT_FALSE(Assemble("use32\nnop\n", &length, &error));
@@ -287,23 +294,26 @@ TEST_F(AssemblerTest, TemporaryFolderThatCannotBeMadeIsNamedWithTheReason) {
     EXPECT_EQ(error.message, "Write procedure failed. No temporary folder could be made for the "
                              "source in '" + c.tmpdir + "': " + c.reason + ".");
   }
-  setenv("TMPDIR", tmp_.c_str(), 1);
+  platform::SetEnvironment(platform::kTempFolderVariable, tmp_);
   platform::RemoveTree(file);
 }
 
 TEST_F(AssemblerTest, AssemblerThatVanishesIsReported) {
   std::string folder = platform::MakeTempFolder("akqp-fasm-copy");
-  std::filesystem::copy_file(AssemblerProgram(), folder + "/fasm");
-  setenv("AKQP_FASM", (folder + "/fasm").c_str(), 1);
+  const std::string copy = folder + platform::kSeparator + platform::FileName(AssemblerProgram());
+  std::filesystem::copy_file(AssemblerProgram(), copy);
+  platform::SetEnvironment("AKQP_FASM", copy);
   ASSERT_TRUE(InitialiseAssembler());
-  unsetenv("AKQP_FASM");
+  platform::UnsetEnvironment("AKQP_FASM");
   platform::RemoveTree(folder);
   AssemblerError error;
   size_t length = 0;
   EXPECT_FALSE(Assemble("use32\nnop\n", &length, &error));
   EXPECT_EQ(error.code, 2);
-  EXPECT_EQ(error.message, "An error occurred. The assembler program '" + folder +
-                               "/fasm' could not be started: No such file or directory.");
+  // The reason is the system's own ("No such file or directory").
+  const std::string start = "An error occurred. The assembler program '" + copy + "' could not be started: ";
+  EXPECT_EQ(error.message.rfind(start, 0), 0u) << error.message;
+  EXPECT_GT(error.message.size(), start.size() + 1);
   EXPECT_TRUE(InitialiseAssembler());
 }
 

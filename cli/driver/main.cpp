@@ -21,6 +21,7 @@
 #include "cli/verify/verify_stage.h"
 #include "common/platform/console.h"
 #include "common/platform/fs.h"
+#include "common/platform/process.h"
 #include "common/platform/launch.h"
 #include "common/settings/settings.h"
 
@@ -53,10 +54,14 @@ int Run(int argc, char** argv) {
   BuildAssemblerMessageTable();
   settings::PrepareAtStartup();
   if (!InitialiseAssembler()) {
-    platform::ConsoleWriteError("The assembler couldn't be initialized, unknown error.");
-    platform::ConsoleWriteError("Please report this to Ardent Dodedovivaz.");
-    platform::ConsoleWriteError(
-        "Check that the flat assembler is installed (Debian package 'fasm'), or set AKQP_FASM to its path.");
+    // Where the assembler comes from: Debian's package, or the fasm.exe of the zip.
+    const std::string hint =
+        *platform::kProgramSuffix == '\0'
+            ? "Check that the flat assembler is installed (Debian package 'fasm'), or set "
+              "AKQP_FASM to its path."
+            : "Check that fasm.exe is beside akqp-cli.exe, or set AKQP_FASM to its path.";
+    platform::ShowStartupError("Error", {"The assembler couldn't be initialized, unknown error.",
+                                         "Please report this to Ardent Dodedovivaz.", hint});
     return kExitAssembler;
   }
   settings::EnsureProductFolderAndConfig();

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -24,7 +25,16 @@ void ConsolePrint(std::string_view text);
 // standard output. Pass an empty function to remove it.
 void ConsoleSetSink(std::function<void(std::string_view)> sink);
 
+// Writes bytes to standard output exactly as given (no line end added, none translated).
+void ConsoleWriteRaw(std::string_view bytes);
+
 // Writes a line to standard error (start-up failures).
 void ConsoleWriteError(std::string_view text);
+
+// Reports a failure that ends a program at start-up. On Windows a message box with the
+// title, the error icon and the lines (separated by CR LF), unless AKQP_NO_MESSAGE_BOX is
+// set and not empty (tests, unattended runs): then, and on POSIX, the lines go to standard
+// error.
+void ShowStartupError(const std::string& title, const std::vector<std::string>& lines);
 
 }  // namespace platform

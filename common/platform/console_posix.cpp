@@ -76,12 +76,22 @@ void ConsoleSetSink(std::function<void(std::string_view)> sink) {
   g_sink = std::move(sink);
 }
 
+void ConsoleWriteRaw(std::string_view bytes) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+  std::fflush(stdout);
+}
+
 void ConsoleWriteError(std::string_view text) {
   std::lock_guard<std::mutex> lock(g_mutex);
   std::string line(text);
   line += '\n';
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
+}
+
+void ShowStartupError(const std::string&, const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) ConsoleWriteError(line);
 }
 
 }  // namespace platform

@@ -25,6 +25,10 @@ std::string NativePath(std::string path) {
   return path;
 }
 
+bool IsAbsolutePath(const std::string& path) {
+  return !path.empty() && path[0] == '/';
+}
+
 bool IsDirectory(const std::string& path) {
   struct stat st;
   return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -10,6 +10,12 @@
 
 namespace platform {
 
+const char kDesktopOpener[] = "xdg-open";
+
+std::vector<std::string> ShowFileArguments(const std::string&, const std::string& folder) {
+  return {folder};
+}
+
 bool StartDetached(const std::vector<std::string>& argv, const std::string& working_directory,
                    std::string* error) {
   if (argv.empty()) {

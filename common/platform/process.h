@@ -2,10 +2,18 @@
 // spaces, quotes, "$" or ";" in arguments are plain data).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace platform {
+
+// What the file name of a program ends with: ".exe" on Windows, nothing on POSIX.
+#ifdef _WIN32
+constexpr const char kProgramSuffix[] = ".exe";
+#else
+constexpr const char kProgramSuffix[] = "";
+#endif
 
 struct ProcessResult {
   bool started = false;    // false: the program could not be started at all (see `error`)
@@ -29,16 +37,18 @@ struct ProcessOptions {
   std::string working_directory;  // empty: ours
 };
 
-// Runs argv[0] (looked up on PATH when it has no "/") and waits for it. The child never
-// outlives us: while it runs it is registered with the signal clean-up, and it is told to
-// end when this process ends in any other way.
+// Runs argv[0] (looked up on PATH when it has no separator; on Windows ".exe" is added to
+// a name without extension) and waits for it. The child never outlives us: on POSIX while
+// it runs it is registered with the signal clean-up, and it is told to end when this
+// process ends in any other way; on Windows it is in a job object that ends it with us.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options);
 
 // How a signal that ended a child is named in messages: "signal 9 (Killed)".
 std::string SignalDescription(int signal_number);
 
 // Finds a program: `name` beside `folder` when it is there and executable, else on PATH.
-// Empty when neither exists.
+// On Windows a name without extension is looked for with ".exe". Empty when neither
+// exists.
 std::string FindProgram(const std::string& name, const std::string& folder);
 
 // True when `path` is a file (not a folder) that this process may run.
@@ -64,8 +74,10 @@ class ChildProcess {
   bool running() const { return pid_ > 0; }
 
  private:
-  int pid_ = -1;
-  int fd_ = -1;
+  // The child and the read end of its output pipe: a process id and a file descriptor on
+  // POSIX, a process handle and a pipe handle on Windows; -1 when there is none.
+  intptr_t pid_ = -1;
+  intptr_t fd_ = -1;
   std::string buffer_;
   bool eof_ = false;
 };

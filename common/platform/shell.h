@@ -8,7 +8,16 @@
 
 namespace platform {
 
-// Runs `command` through the command interpreter (/bin/sh -c) in the current working
+// The command interpreter's language, for callers (tests) that write commands for it.
+enum class ShellKind { kPosixShell, kCmd };
+#ifdef _WIN32
+constexpr ShellKind kShellKind = ShellKind::kCmd;
+#else
+constexpr ShellKind kShellKind = ShellKind::kPosixShell;
+#endif
+
+// Runs `command` through the command interpreter (/bin/sh -c; on Windows cmd.exe /c, as
+// the C runtime's system() does) in the current working
 // directory, with our standard input and output, and waits for it, as the C library's
 // system() does: while it runs, the user's interrupt from the keyboard (Ctrl-C) ends the
 // command alone and shows in the result (`interrupted`), so that the caller can stop.

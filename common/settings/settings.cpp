@@ -73,8 +73,9 @@ void FillDefaults() {
 // Makes every folder of product_folder + relative that is missing, one level at a time,
 // then an empty file of that name when none exists. True when the file exists afterwards.
 bool EnsureFile(const std::string& product_folder, std::string_view relative) {
-  std::string full = product_folder + std::string(relative);
-  for (size_t pos = full.find('/', 1); pos != std::string::npos; pos = full.find('/', pos + 1)) {
+  std::string full = product_folder + platform::NativePath(std::string(relative));
+  for (size_t pos = 1; pos < full.size(); ++pos) {
+    if (!platform::IsSeparator(full[pos])) continue;
     std::string prefix = full.substr(0, pos + 1);
     if (!platform::IsDirectory(prefix)) platform::MakeDirectory(prefix);  // failures pass
   }
@@ -120,7 +121,7 @@ void Prepare(const std::string& product_folder) {
   // The default syntax file is written whole and atomically (the editor may be reading
   // it); when it already holds exactly the built-in text it is left alone.
   if (EnsureFile(product_folder, kDefaultSyntaxFileName)) {
-    std::string path = product_folder + std::string(kDefaultSyntaxFileName);
+    std::string path = product_folder + platform::NativePath(std::string(kDefaultSyntaxFileName));
     const std::string& text = DefaultSyntaxText();
     // A built-in text that does not unpack (empty) is not written. Of the file on disk no
     // more is read than could equal it.
