@@ -108,6 +108,31 @@ std::string StandInCopy(const std::string& folder, const std::string& mode) {
   return ec ? std::string() : copy;
 }
 
+std::string HostLua(std::string* why) {
+  std::string path = platform::GetEnvironment("AKQP_HOST_LUA").value_or("/usr/bin/lua5.3");
+  std::optional<std::string> image = platform::ReadFile(path, 64u << 20);
+  if (!image || image->size() < 0x40) {
+    *why = path + " is missing";
+    return std::string();
+  }
+  auto byte = [&](size_t at) { return static_cast<size_t>(static_cast<uint8_t>((*image)[at])); };
+  bool x86 = false;
+  if (image->compare(0, 4, "\x7f" "ELF") == 0) {
+    // ELF class 1 is 32-bit; machine 3 is x86.
+    x86 = byte(4) == 1 && byte(18) == 3;
+  } else if (image->compare(0, 2, "MZ") == 0) {
+    // The PE header's machine field: 0x14C is x86.
+    size_t pe = byte(0x3C) | byte(0x3D) << 8 | byte(0x3E) << 16 | byte(0x3F) << 24;
+    x86 = pe + 6 <= image->size() && image->compare(pe, 4, std::string("PE\0\0", 4)) == 0 &&
+          byte(pe + 4) == 0x4C && byte(pe + 5) == 0x01;
+  }
+  if (!x86) {
+    *why = path + " is not a 32-bit x86 Lua 5.3 (install lua5.3:i386)";
+    return std::string();
+  }
+  return path;
+}
+
 RunResult Compile(const Scratch& scratch, const std::string& script_path,
                   const std::string& out_path, const std::vector<std::string>& extra) {
   std::vector<std::string> args = {"--lua", script_path, "--out", out_path};

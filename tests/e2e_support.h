@@ -56,6 +56,11 @@ class Scratch {
 std::string StandIn();
 std::string StandInCopy(const std::string& folder, const std::string& mode);
 
+// The 32-bit x86 Lua 5.3 that stands in for the host ($AKQP_HOST_LUA: Debian's
+// lua5.3:i386, or on Windows the cross-built lua.exe). Empty, with the reason in `why`,
+// when it is missing or not a 32-bit x86 program.
+std::string HostLua(std::string* why);
+
 // Runs akqp-cli --lua <script> --out <out> with the scratch folder's settings.
 RunResult Compile(const Scratch& scratch, const std::string& script_path,
                   const std::string& out_path, const std::vector<std::string>& extra = {});

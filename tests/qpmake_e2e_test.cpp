@@ -6,23 +6,31 @@
 #include <vector>
 
 #include "common/platform/fs.h"
+#include "common/platform/process.h"
+#include "common/platform/shell.h"
 #include "tests/e2e_support.h"
 
 namespace {
 
-// Appends "cli", then each argument on a line of its own, then "--" to log.txt in the
-// working directory; fails when the input path holds the word "fail".
-const char kStandIn[] =
-    "#!/bin/sh\n"
-    "{ echo cli; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; echo --; } >> log.txt\n"
-    "case \"$2\" in *fail*) exit 1;; esac\n"
-    "exit 0\n";
+// The commands of the "before" and "after" tests in the system's command interpreter
+// (sh, or cmd.exe on Windows).
+const bool kCmd = platform::kShellKind == platform::ShellKind::kCmd;
+// Writes 123456789 without a line end.
+const std::string kNine = kCmd ? "<nul set /p =123456789>nine.txt" : "printf 123456789 > nine.txt";
+// A command holding "=": qpmake runs it with " = " around the first one.
+// (cmd.exe then names the variable "A " with the blank.)
+const std::string kAssign = kCmd ? "set A=1 B=2& call echo [%A %]>>log.txt"
+                                 : "A=1 B=2; echo \"A=$A B=$B\" >> log.txt";
+const std::string kFalse = kCmd ? "exit 1" : "false";
 
 class QpmakeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string standin = scratch_.Write("tools/standin.sh", kStandIn);
-    ASSERT_EQ(e2e::Run("/bin/chmod", {"+x", standin}).exit_code, 0);
+    // The stand-in compiler appends "cli", each argument on a line of its own, then "--"
+    // to log.txt in the working directory; it fails when the input path holds "fail".
+    ASSERT_TRUE(platform::MakeDirectory(scratch_.Path("tools")));
+    std::string standin = e2e::StandInCopy(scratch_.Path("tools"), "log");
+    ASSERT_FALSE(standin.empty());
     env_ = scratch_.Env();
     env_["AKQP_CLI"] = standin;
   }
@@ -42,8 +50,11 @@ class QpmakeTest : public ::testing::Test {
     std::vector<std::string> lines;
     std::string text = scratch_.Read("log.txt");
     size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-      lines.push_back(text.substr(start, end - start));
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+      std::string line = text.substr(start, end - start);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      lines.push_back(line);
+    }
     return lines;
   }
   bool IsDirectory(const std::string& name) const {
@@ -122,17 +133,18 @@ TEST_F(QpmakeTest, WorksThroughTheGroupsInAFixedOrder) {
       "nine.txt = nine.crc\r\n"
       "missing.txt = missing.crc\r\n"
       "[after]\r\n"
-      "echo after >> log.txt; printf 123456789 > nine.txt\r\n"
+      "echo after>>log.txt\r\n" +
+      kNine + "\r\n"
       "[make]\r\n"
       "a.lua = a.qp\r\n"
       "[before]\r\n"
-      "echo before >> log.txt\r\n"
-      "A=1 B=2; echo \"A=$A B=$B\" >> log.txt\r\n"
-      "= echo skipped >> log.txt\r\n"
+      "echo before>>log.txt\r\n" +
+      kAssign + "\r\n"
+      "= echo skipped>>log.txt\r\n"
       "# note\r\n");
   EXPECT_EQ(r.exit_code, 0) << r.output;
-  EXPECT_EQ(Log(), (Lines{"before", "A=1 B=2", "cli", "--lua", "a.lua", "--out", "a.qp", "--",
-                          "after"}));
+  EXPECT_EQ(Log(), (Lines{"before", kCmd ? "[ 1 B=2]" : "A=1 B=2", "cli", "--lua", "a.lua",
+                          "--out", "a.qp", "--", "after"}));
   EXPECT_EQ(scratch_.Read("nine.crc"), "-873187034");
   EXPECT_EQ(scratch_.Read("missing.crc"), "0");
   EXPECT_EQ(r.lines, Lines{"qpmake: could not read 'missing.txt', wrote checksum 0"});
@@ -141,9 +153,9 @@ TEST_F(QpmakeTest, WorksThroughTheGroupsInAFixedOrder) {
 TEST_F(QpmakeTest, AbortsWhenAnOutputFolderCannotBeMade) {
   scratch_.Write("build", "a file where a folder should be");
   e2e::RunResult r = Make(
-      "[before]\r\necho before >> log.txt\r\n"
+      "[before]\r\necho before>>log.txt\r\n"
       "[make]\r\nfirst.lua = first.qp\r\nsecond.lua = build/out/second.qp\r\nthird.lua = third.qp\r\n"
-      "[after]\r\necho after >> log.txt\r\n"
+      "[after]\r\necho after>>log.txt\r\n"
       "[crc32]\r\nlog.txt = log.crc\r\n");
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_EQ(r.lines, Lines{"qpmake: could not create directory for output files, aborting..."});
@@ -155,11 +167,11 @@ TEST_F(QpmakeTest, GoesOnAfterFailuresButReportsThem) {
   e2e::RunResult r = Make(
       "[before]\r\nexit 3\r\n"
       "[make]\r\nfail.lua = fail.qp\r\nok.lua = ok.qp\r\n"
-      "[after]\r\necho after >> log.txt\r\n");
+      "[after]\r\necho after>>log.txt\r\n");
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(Log(), (Lines{"cli", "--lua", "fail.lua", "--out", "fail.qp", "--",
                           "cli", "--lua", "ok.lua", "--out", "ok.qp", "--", "after"}));
-  EXPECT_EQ(Make("[after]\r\nfalse\r\n").exit_code, 1);
+  EXPECT_EQ(Make("[after]\r\n" + kFalse + "\r\n").exit_code, 1);
   EXPECT_EQ(Make("[make]\r\nfail.lua = x.qp\r\n").exit_code, 1);
   // A checksum that cannot be written is passed over without changing the status.
   EXPECT_EQ(Make("[crc32]\r\nlog.txt = no/such/folder.crc\r\n").exit_code, 0);
@@ -170,7 +182,7 @@ TEST_F(QpmakeTest, GoesOnAfterFailuresButReportsThem) {
 // With the real compiler beside qpmake (no $AKQP_CLI), a good script gives a QP file and
 // exit status 0, a broken one exit status 1.
 TEST_F(QpmakeTest, RunsTheRealCompiler) {
-  if (!platform::IsFile(e2e::BuildDir() + "/akqp-cli")) GTEST_SKIP() << "akqp-cli not built";
+  if (platform::FindProgram("akqp-cli", e2e::BuildDir()).empty()) GTEST_SKIP() << "akqp-cli not built";
   env_.erase("AKQP_CLI");
   scratch_.Write("src/good.lua", "return { info = { name = \"demo\" } }\n");
   scratch_.Write("src/bad.lua", "return {\n");

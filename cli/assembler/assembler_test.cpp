@@ -5,34 +5,36 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
+#include "common/platform/environment.h"
 #include "common/platform/fs.h"
 #include "common/platform/process.h"
+#include "tests/e2e_support.h"
 
 namespace {
 
-// Every test runs with its own TMPDIR, so that leftovers of the module are visible.
+// Every test runs with its own temporary folder (TMPDIR, on Windows TMP), so that
+// leftovers of the module are visible.
 class AssemblerTest : public testing::Test {
  protected:
   void SetUp() override {
     BuildAssemblerMessageTable();
-    const char* tmp = std::getenv("TMPDIR");
-    old_tmp_ = tmp ? tmp : "";
-    had_tmp_ = tmp != nullptr;
+    old_tmp_ = platform::GetEnvironment(platform::kTempFolderVariable);
     tmp_ = platform::MakeTempFolder("akqp-asm-test");
     ASSERT_FALSE(tmp_.empty());
-    setenv("TMPDIR", tmp_.c_str(), 1);
+    platform::SetEnvironment(platform::kTempFolderVariable, tmp_);
     ASSERT_TRUE(InitialiseAssembler());
     SetAssemblerLimits(AssemblerLimits());
   }
   void TearDown() override {
     SetAssemblerLimits(AssemblerLimits());
     EXPECT_TRUE(std::filesystem::is_empty(tmp_)) << "temporary files left behind";
-    if (had_tmp_)
-      setenv("TMPDIR", old_tmp_.c_str(), 1);
+    if (old_tmp_)
+      platform::SetEnvironment(platform::kTempFolderVariable, *old_tmp_);
     else
-      unsetenv("TMPDIR");
+      platform::UnsetEnvironment(platform::kTempFolderVariable);
     platform::RemoveTree(tmp_);
   }
 
@@ -47,8 +49,7 @@ class AssemblerTest : public testing::Test {
   }
 
   std::string tmp_;
-  std::string old_tmp_;
-  bool had_tmp_ = false;
+  std::optional<std::string> old_tmp_;
 };
 
 std::string Bytes(const std::unique_ptr<platform::CodeBlock>& block, size_t length) {
@@ -165,11 +166,14 @@ TEST_F(AssemblerTest, TextEndsAtItsFirstNulByte) {
 }
 
 TEST_F(AssemblerTest, InitialisationNeedsAWorkingAssembler) {
-  setenv("AKQP_FASM", "/nonexistent/fasm", 1);
+  platform::SetEnvironment("AKQP_FASM", platform::NativePath("/nonexistent/fasm"));
   EXPECT_FALSE(InitialiseAssembler());
-  setenv("AKQP_FASM", "/bin/true", 1);
+  // A program that runs and ends well but writes nothing.
+  std::string folder = platform::MakeTempFolder("akqp-not-fasm");
+  platform::SetEnvironment("AKQP_FASM", e2e::StandInCopy(folder, "true"));
   EXPECT_FALSE(InitialiseAssembler());
-  unsetenv("AKQP_FASM");
+  platform::UnsetEnvironment("AKQP_FASM");
+  platform::RemoveTree(folder);
   // A failed attempt keeps the assembler found before.
   size_t length = 0;
   EXPECT_TRUE(Assemble("use32\nnop\n", &length, nullptr));
@@ -178,16 +182,17 @@ TEST_F(AssemblerTest, InitialisationNeedsAWorkingAssembler) {
 
 TEST_F(AssemblerTest, AssemblerThatVanishesIsReported) {
   std::string folder = platform::MakeTempFolder("akqp-fasm-copy");
-  std::filesystem::copy_file(AssemblerProgram(), folder + "/fasm");
-  setenv("AKQP_FASM", (folder + "/fasm").c_str(), 1);
+  const std::string copy = folder + platform::kSeparator + platform::FileName(AssemblerProgram());
+  std::filesystem::copy_file(AssemblerProgram(), copy);
+  platform::SetEnvironment("AKQP_FASM", copy);
   ASSERT_TRUE(InitialiseAssembler());
-  unsetenv("AKQP_FASM");
+  platform::UnsetEnvironment("AKQP_FASM");
   platform::RemoveTree(folder);
   AssemblerError error;
   size_t length = 0;
   EXPECT_FALSE(Assemble("use32\nnop\n", &length, &error));
   EXPECT_EQ(error.code, 2);
-  EXPECT_EQ(error.message, "An error occurred. The assembler program '" + folder + "/fasm' could not be started.");
+  EXPECT_EQ(error.message, "An error occurred. The assembler program '" + copy + "' could not be started.");
   EXPECT_TRUE(InitialiseAssembler());
 }
 

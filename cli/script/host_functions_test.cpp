@@ -83,9 +83,12 @@ TEST_F(HostTest, BinAndHexShowTwosComplementWithoutLeadingZeros) {
 TEST_F(HostTest, DirectoryFunctions) {
   std::string before = platform::CurrentDirectory();
   std::string dir = platform::MakeTempFolder("host-test");
-  EXPECT_EQ(Eval("sys.cwd('" + dir + "')"), "true");
+  // The folder as a Lua string literal (Windows paths hold backslashes).
+  std::string literal;
+  for (char c : dir) literal += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  EXPECT_EQ(Eval("sys.cwd('" + literal + "')"), "true");
   EXPECT_EQ(Eval("sys.gwd()"), dir);
-  EXPECT_EQ(Eval("sys.cwd('" + dir + "/missing')"), "false");
+  EXPECT_EQ(Eval("sys.cwd('" + literal + "/missing')"), "false");
   EXPECT_EQ(Eval("sys.cwd(42)"), "false");
   EXPECT_EQ(Eval("sys.gwd()"), dir);
   platform::ChangeDirectory(before);

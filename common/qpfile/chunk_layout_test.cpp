@@ -9,6 +9,7 @@
 #include "cli/script/lua_helpers.h"
 #include "common/platform/fs.h"
 #include "common/platform/process.h"
+#include "tests/e2e_support.h"
 
 extern "C" {
 #include <lauxlib.h>
@@ -83,22 +84,6 @@ std::string RunNative(const std::string& chunk) {
   return result;
 }
 
-// The 32-bit x86 Lua 5.3 that stands in for the host: Debian's lua5.3:i386.
-bool HostLuaAvailable(std::string* why) {
-  const std::string path = "/usr/bin/lua5.3";
-  std::optional<std::string> image = platform::ReadFile(path);
-  if (!image || image->size() < 20 || image->compare(0, 4, "\x7f" "ELF") != 0) {
-    *why = path + " is missing";
-    return false;
-  }
-  // ELF class 1 is 32-bit; machine 3 is x86.
-  if ((*image)[4] != 1 || static_cast<uint8_t>((*image)[18]) != 3) {
-    *why = path + " is not the 32-bit x86 build (install lua5.3:i386)";
-    return false;
-  }
-  return true;
-}
-
 TEST(ChunkLayoutTest, RoundTripGivesTheOriginalDump) {
   for (bool strip : {false, true}) {
     for (const std::string& script : kScripts) {
@@ -130,7 +115,8 @@ TEST(ChunkLayoutTest, HostLayoutHeaderAndLongStrings) {
 
 TEST(ChunkLayoutTest, HostChunksRunInThe32BitLua) {
   std::string why;
-  if (!HostLuaAvailable(&why)) GTEST_SKIP() << why;
+  const std::string lua = e2e::HostLua(&why);
+  if (lua.empty()) GTEST_SKIP() << why;
   std::string folder = platform::MakeTempFolder("akqp-chunk");
   ASSERT_FALSE(folder.empty());
   std::string driver_path = folder + "/driver.lua";
@@ -145,7 +131,7 @@ TEST(ChunkLayoutTest, HostChunksRunInThe32BitLua) {
       platform::ProcessOptions options;
       options.timeout_ms = 20000;
       platform::ProcessResult run =
-          platform::RunProcess({"/usr/bin/lua5.3", driver_path, chunk_path}, options);
+          platform::RunProcess({lua, driver_path, chunk_path}, options);
       EXPECT_EQ(run.exit_code, 0) << run.output;
       EXPECT_EQ(run.output, RunNative(native)) << script.substr(0, 80);
     }
@@ -154,7 +140,7 @@ TEST(ChunkLayoutTest, HostChunksRunInThe32BitLua) {
   std::string native = Dump(kScripts[1], true);
   ASSERT_TRUE(platform::WriteFileAtomic(folder + "/native.luac", native));
   platform::ProcessResult refused =
-      platform::RunProcess({"/usr/bin/lua5.3", driver_path, folder + "/native.luac"}, {});
+      platform::RunProcess({lua, driver_path, folder + "/native.luac"}, {});
   EXPECT_NE(refused.exit_code, 0);
   platform::RemoveTree(folder);
 }

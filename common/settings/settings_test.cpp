@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <thread>
 #include <vector>
 
+#include "common/platform/environment.h"
 #include "common/platform/fs.h"
 #include "common/platform/process.h"
 #include "common/settings/default_syntax.h"
@@ -178,8 +180,11 @@ TEST_F(SettingsTest, ConfigFileIsOnlyEverCreated) {
 // Twenty compilers started at once never leave an empty or mixed settings file.
 TEST_F(SettingsTest, ConcurrentStartsLeaveAWholeFile) {
   // The probe is built beside this test program.
-  std::string probe = platform::ProgramFolder() + "settings_startup_probe";
-  ASSERT_TRUE(platform::IsFile(probe)) << probe;
+  std::string probe = platform::FindProgram("settings_startup_probe", platform::ProgramFolder());
+  ASSERT_TRUE(platform::IsFile(probe)) << platform::ProgramFolder();
+  // The probes take their settings folder from our environment.
+  std::optional<std::string> own = platform::GetEnvironment("AKQP_CONFIG_HOME");
+  platform::SetEnvironment("AKQP_CONFIG_HOME", base_);
   std::string user_file = std::string(kDefaultSettings);
   user_file.replace(user_file.find("compiler::warnings = 1"), 22, "compiler::warnings = 0");
 
@@ -193,8 +198,7 @@ TEST_F(SettingsTest, ConcurrentStartsLeaveAWholeFile) {
       threads.emplace_back([&, i] {
         platform::ProcessOptions options;
         options.timeout_ms = 30000;
-        codes[i] = platform::RunProcess({"env", "AKQP_CONFIG_HOME=" + base_, probe}, options)
-                       .exit_code;
+        codes[i] = platform::RunProcess({probe}, options).exit_code;
       });
     }
     for (std::thread& t : threads) t.join();
@@ -202,6 +206,10 @@ TEST_F(SettingsTest, ConcurrentStartsLeaveAWholeFile) {
     EXPECT_EQ(ReadSettings(), round % 2 == 1 ? user_file : std::string(kDefaultSettings));
     EXPECT_EQ(platform::ReadFile(Path(kDefaultSyntaxFileName)).value_or(""), DefaultSyntaxText());
   }
+  if (own)
+    platform::SetEnvironment("AKQP_CONFIG_HOME", *own);
+  else
+    platform::UnsetEnvironment("AKQP_CONFIG_HOME");
 }
 
 }  // namespace

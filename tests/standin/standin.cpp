@@ -13,7 +13,8 @@
 //   sleep MS        waits MS milliseconds, then ends with status 0
 //   cwd             writes the current folder and a line end
 //   log ARGS...     appends "cli", each argument and "--", one per line, to log.txt in
-//                   the current folder (a stand-in compiler for qpmake)
+//                   the current folder, then fails when the second argument (the input
+//                   of a compiler run) holds the word "fail" (a stand-in compiler)
 //   opener ARGS...  writes its arguments, one per line, to the file "opened" beside the
 //                   program, through a temporary name (a stand-in desktop opener)
 #include <algorithm>
@@ -89,6 +90,7 @@ int main(int argc, char** argv) {
     if (log == nullptr) return 1;
     std::fwrite(text.data(), 1, text.size(), log);
     std::fclose(log);
+    if (args.size() > 1 && args[1].find("fail") != std::string::npos) return 1;
   } else if (mode == "opener") {
     std::string text;
     for (const std::string& a : args) text += a + "\n";
