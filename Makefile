@@ -5,18 +5,24 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all setup build run test sanitize clean
+PREFIX ?= /usr/local
+
+.PHONY: all setup configure build run test sanitize clean install package
 
 all: build
 
 setup:
 	@sh scripts/setup.sh
 
-build: setup
+configure: setup
 	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+
+build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Builds only what it runs (the compiler and qpinfo); `make test` builds the rest.
+run: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target akqp-cli qpinfo
 	@mkdir -p $(BUILD)/examples
 	./$(BUILD)/akqp-cli --lua examples/hello.lua --out $(BUILD)/examples/hello.qp
 	./$(BUILD)/qpinfo $(BUILD)/examples/hello.qp
@@ -46,3 +52,15 @@ test-windows: build
 
 clean-windows:
 	rm -rf build-win32
+
+# Installs the programs, their data, manual pages, desktop entry and completion under
+# PREFIX (bin/, share/); DESTDIR=... stages the tree elsewhere.
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package $(BUILD)/akqp_<version>_amd64.deb, checked with lintian (installed
+# when missing): its errors fail the target, its warnings are shown.
+package: build
+	@sh scripts/setup_package.sh
+	cd $(BUILD) && cpack -G DEB
+	lintian --fail-on error $(BUILD)/akqp_*_amd64.deb

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "common/platform/fs.h"
+#include "tests/e2e_support.h"
 
 namespace gui {
 namespace {
@@ -15,7 +16,8 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
-// A scratch folder with stand-in compilers written as shell scripts.
+// A scratch folder with stand-in compilers: copies of the test stand-in program, each
+// acting by its name (see tests/standin/standin.cpp).
 class CompileRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -24,10 +26,9 @@ class CompileRunTest : public ::testing::Test {
   }
   void TearDown() override { platform::RemoveTree(folder_); }
 
-  std::string Script(const std::string& name, const std::string& body) {
-    std::string path = folder_ + "/" + name;
-    EXPECT_TRUE(platform::WriteFileAtomic(path, "#!/bin/sh\n" + body));
-    EXPECT_EQ(std::system(("chmod +x '" + path + "'").c_str()), 0);
+  std::string StandIn(const std::string& mode) {
+    std::string path = e2e::StandInCopy(folder_, mode);
+    EXPECT_FALSE(path.empty()) << mode;
     return path;
   }
 
@@ -49,7 +50,7 @@ class CompileRunTest : public ::testing::Test {
 
 TEST_F(CompileRunTest, PassesInputAndOutputAsSeparateArguments) {
   // Spaces and quotes in paths stay inside their argument: no shell is involved.
-  std::string cli = Script("cli", "for a in \"$@\"; do echo \"[$a]\"; done\n");
+  std::string cli = StandIn("lines");
   CompileRun run(cli, "/a b/it's.lua", "/c $d/out.qp", folder_, nullptr);
   bool finished = false;
   std::vector<std::string> lines = Collect(run, &finished);
@@ -59,14 +60,11 @@ TEST_F(CompileRunTest, PassesInputAndOutputAsSeparateArguments) {
 }
 
 TEST_F(CompileRunTest, DeliversLinesInOrderAsTheyArrive) {
-  std::string gate = folder_ + "/gate";
+  std::string gate = folder_ + platform::kSeparator + "gate-open";
   // The second line comes only after the test has seen the first.
-  std::string cli = Script("cli",
-                           "echo first\n"
-                           "while [ ! -e '" + gate + "' ]; do sleep 0.01; done\n"
-                           "printf 'second\\r\\nthird'\n");
+  std::string cli = StandIn("gate");
   std::atomic<int> wakes{0};
-  CompileRun run(cli, "in.lua", "out.qp", folder_, [&] { ++wakes; });
+  CompileRun run(cli, gate, "out.qp", folder_, [&] { ++wakes; });
   std::vector<std::string> seen;
   bool finished = false;
   auto deadline = steady_clock::now() + std::chrono::seconds(5);
@@ -84,7 +82,7 @@ TEST_F(CompileRunTest, DeliversLinesInOrderAsTheyArrive) {
 }
 
 TEST_F(CompileRunTest, RunsInTheGivenFolder) {
-  std::string cli = Script("cli", "pwd\n");
+  std::string cli = StandIn("cwd");
   CompileRun run(cli, "in.lua", "out.qp", folder_, nullptr);
   bool finished = false;
   std::vector<std::string> lines = Collect(run, &finished);
@@ -93,7 +91,7 @@ TEST_F(CompileRunTest, RunsInTheGivenFolder) {
 }
 
 TEST_F(CompileRunTest, ACompilerThatCannotStartEndsTheRunWithOneLine) {
-  for (const std::string& cli : {std::string(), folder_ + "/no-such-compiler"}) {
+  for (const std::string& cli : {std::string(), folder_ + platform::kSeparator + "no-such-compiler"}) {
     CompileRun run(cli, "in.lua", "out.qp", folder_, nullptr);
     bool finished = false;
     std::vector<std::string> lines = Collect(run, &finished);
@@ -102,14 +100,14 @@ TEST_F(CompileRunTest, ACompilerThatCannotStartEndsTheRunWithOneLine) {
     EXPECT_NE(lines[0].find("could not be started"), std::string::npos);
   }
   // A compiler that runs but prints nothing is no failure to start.
-  CompileRun quiet(Script("quiet", "exit 1\n"), "in.lua", "out.qp", folder_, nullptr);
+  CompileRun quiet(StandIn("false"), "in.lua", "out.qp", folder_, nullptr);
   bool finished = false;
   EXPECT_TRUE(Collect(quiet, &finished).empty());
   EXPECT_TRUE(finished);
 }
 
 TEST_F(CompileRunTest, WakesOncePerBatchHoweverManyLines) {
-  std::string cli = Script("cli", "i=0; while [ $i -lt 2000 ]; do echo line$i; i=$((i+1)); done\n");
+  std::string cli = StandIn("count");
   std::atomic<int> wakes{0};
   CompileRun run(cli, "in.lua", "out.qp", folder_, [&] { ++wakes; });
   // Nothing is taken for a while: the lines pile up behind a single wake-up.
@@ -123,10 +121,10 @@ TEST_F(CompileRunTest, WakesOncePerBatchHoweverManyLines) {
 }
 
 TEST_F(CompileRunTest, AbandoningNeverWaitsAndSilencesTheRun) {
-  std::string done = folder_ + "/done";
-  std::string cli = Script("cli", "echo start\nsleep 1\necho late\ntouch '" + done + "'\n");
+  std::string done = folder_ + platform::kSeparator + "done";
+  std::string cli = StandIn("late");
   std::atomic<int> wakes{0};
-  auto run = std::make_unique<CompileRun>(cli, "in.lua", "out.qp", folder_, [&] { ++wakes; });
+  auto run = std::make_unique<CompileRun>(cli, done, "out.qp", folder_, [&] { ++wakes; });
   auto start = steady_clock::now();
   while (wakes.load() == 0 && steady_clock::now() - start < std::chrono::seconds(5)) {
     std::this_thread::sleep_for(milliseconds(5));
@@ -147,8 +145,8 @@ TEST_F(CompileRunTest, AbandoningNeverWaitsAndSilencesTheRun) {
 
 TEST_F(CompileRunTest, FindsTheCompilerBesideTheProgram) {
   if (const char* own = std::getenv("AKQP_CLI"); own && *own) GTEST_SKIP() << "AKQP_CLI is set";
-  std::string cli = Script("akqp-cli", "exit 0\n");
-  EXPECT_EQ(FindCompiler(folder_ + "/"), cli);
+  std::string cli = StandIn("akqp-cli");
+  EXPECT_EQ(FindCompiler(folder_ + platform::kSeparator), cli);
   EXPECT_EQ(CompilerArguments("c", "i", "o"),
             (std::vector<std::string>{"c", "--lua", "i", "--out", "o"}));
 }

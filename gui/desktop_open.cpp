@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "common/data_folders/data_folders.h"
 #include "common/platform/fs.h"
 #include "common/platform/launch.h"
 #include "gui/path_rules.h"
@@ -25,9 +26,7 @@ std::string DesktopOpener() {
 }
 
 std::string HelpPagePath(const std::string& program_folder) {
-  std::string folder = program_folder;
-  if (!folder.empty() && !platform::IsSeparator(folder.back())) folder += platform::kSeparator;
-  return folder + "help" + platform::kSeparator + "akqp.html";
+  return data_folders::HelpPage(program_folder);
 }
 
 bool OpenOutputFolder(const std::string& output, const std::string& opener,

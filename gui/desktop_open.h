@@ -10,7 +10,7 @@ namespace gui {
 // use it to see what would be opened), else xdg-open.
 std::string DesktopOpener();
 
-// The help page beside the program.
+// The help page beside the program, else in the installed tree's share/akqp/.
 std::string HelpPagePath(const std::string& program_folder);
 
 // Opens the folder that holds `output` with `opener` (the file manager has no portable

@@ -86,17 +86,21 @@ TEST(FindLogByInputTest, MatchesWithOrWithoutLetterCase) {
   EXPECT_EQ(FindLogByInput(inputs, "C:\\Work\\Demo.lua", false), 0);
   EXPECT_EQ(FindLogByInput({}, "/a.lua", false), -1);
   EXPECT_FALSE(SameInputPath("/a.lua", "/a.lu", true));
+  // By default the system decides: Windows ignores letter case, POSIX does not.
+  EXPECT_EQ(FindLogByInput(inputs, "c:\\work\\demo.LUA"), platform::kPathsIgnoreCase ? 0 : -1);
 }
 
 TEST(CanonicalChoiceTest, GivesAbsolutePathsWithoutDotParts) {
-  EXPECT_EQ(CanonicalChoice("/work/./x/../demo.lua"), "/work/demo.lua");
+  const std::string root = platform::CanonicalPath("/");  // "/" or the drive's "C:\\"
+  const std::string sep(1, platform::kSeparator);
+  EXPECT_EQ(CanonicalChoice("/work/./x/../demo.lua"), root + "work" + sep + "demo.lua");
   EXPECT_EQ(CanonicalChoice(""), "");
   const std::string relative = CanonicalChoice("demo.lua");
   ASSERT_FALSE(relative.empty());
-  EXPECT_EQ(relative.front(), '/');
+  EXPECT_TRUE(platform::IsAbsolutePath(relative));
   EXPECT_EQ(FileNamePart(relative), "demo.lua");
   // Long paths are kept whole: no 260-character cut.
-  const std::string deep = "/" + std::string(300, 'd') + "/demo.lua";
+  const std::string deep = root + std::string(300, 'd') + sep + "demo.lua";
   EXPECT_EQ(CanonicalChoice(deep), deep);
 }
 

@@ -25,8 +25,8 @@ struct CodeEntry {
 class AssembliesE2eTest : public testing::Test {
  protected:
   void SetUp() override {
-    if (!platform::IsFile(e2e::BuildDir() + "/akqp-cli") ||
-        !platform::IsFile(e2e::BuildDir() + "/qpinfo"))
+    if (!e2e::Built("akqp-cli") ||
+        !e2e::Built("qpinfo"))
       GTEST_SKIP() << "akqp-cli and qpinfo are not built";
     std::filesystem::create_directories(scratch_.Path("tmp"));
   }

@@ -61,7 +61,11 @@ TEST_F(CliTest, CommandLineChecks) {
   check({"--lua", "missing.lua", "--out", "a.qp"}, "Input file not found.");
   check({"--lua", ".", "--out", "a.qp"}, "Input file not found.");
   check({"--lua", "a.lua", "--out"}, "Output file empty, provide a valid path!");
-  check({"--lua", "-x", "--out", "a.qp"}, "Input file not found.");
+  // The value "-x" is read as an option of its own, which is named on standard error.
+  auto dash = Cli({"--lua", "-x", "--out", "a.qp"});
+  EXPECT_EQ(dash.lines, (Lines{"akqp-cli: unknown option '-x' ignored",
+                               "[ERROR] akqp-cli: Input file not found."}));
+  EXPECT_EQ(dash.exit_code, 2);
   check({"--lua", "a.lua", "--out", "a.qp", "--verify", "nope.xml"},
         "Verify file specified, but non existent or empty...");
   check({"--lua", "a.lua", "--out", "a.qp", "--verify", "."},
@@ -180,7 +184,7 @@ TEST_F(CliTest, OddInputsGetAClearMessage) {
   EXPECT_NE(binary.front().find("attempt to load a binary chunk"), std::string::npos) << binary.front();
   auto sleepy = CompileLines("assert(sys.cwd('/nonexistent/x') == false) sys.sleep(-1) print(sys.bin(0), sys.hex(-1), int(1e300)) return 1");
   EXPECT_EQ(sleepy.front(), "0\tFFFFFFFFFFFFFFFF\t-2147483648.0");
-  auto memory = CompileLines("local t = {} while true do t[#t + 1] = string.rep('x', 1 << 20) .. #t end", nullptr,
+  auto memory = CompileLines("local t = {} while true do t[#t + 1] = string.rep('x', 8 << 20) .. #t end", nullptr,
                              {"--memory-limit", "64"});
   ASSERT_EQ(memory.size(), 3u);
   EXPECT_NE(memory[0].find("not enough memory"), std::string::npos) << memory[0];

@@ -95,6 +95,10 @@ void Scratch::WriteSettings(const std::string& content) const {
   Write("config/Ardent Kestrel QP/settings.cfg", content);
 }
 
+bool Built(const std::string& name) {
+  return platform::IsFile(BuildDir() + platform::kSeparator + name + platform::kProgramSuffix);
+}
+
 std::string StandIn() {
   return platform::FindProgram("akqp-standin", BuildDir() + platform::kSeparator + "tests");
 }

@@ -51,6 +51,9 @@ class Scratch {
   std::string path_;
 };
 
+// True when the program `name` has been built (with ".exe" on Windows).
+bool Built(const std::string& name);
+
 // The stand-in program (tests/standin/standin.cpp) and a copy of it named `mode` in
 // `folder` (with ".exe" on Windows), which then acts in that mode by its name alone.
 std::string StandIn();

@@ -74,10 +74,11 @@ TEST_F(QpmakeTest, RefusesABadCommandLineOrMakefile) {
     EXPECT_EQ(r.lines, Lines{"usage: qpmake <makefile>"});
   }
   scratch_.Write("folder.cfg/x", "");
-  for (const char* name : {"missing.cfg", "folder.cfg"}) {
+  for (const auto& [name, reason] : {std::pair<std::string, std::string>{"missing.cfg", "No such file or directory"},
+                                     {"folder.cfg", "Is a directory"}}) {
     e2e::RunResult r = Make(Lines{name});
     EXPECT_EQ(r.exit_code, 2);
-    EXPECT_EQ(r.lines, Lines{"qpmake: could not open makefile"});
+    EXPECT_EQ(r.lines, (Lines{"qpmake: could not open makefile", "qpmake: '" + name + "': " + reason}));
   }
 }
 
@@ -158,7 +159,8 @@ TEST_F(QpmakeTest, AbortsWhenAnOutputFolderCannotBeMade) {
       "[after]\r\necho after>>log.txt\r\n"
       "[crc32]\r\nlog.txt = log.crc\r\n");
   EXPECT_EQ(r.exit_code, 2);
-  EXPECT_EQ(r.lines, Lines{"qpmake: could not create directory for output files, aborting..."});
+  EXPECT_EQ(r.lines, (Lines{"qpmake: could not create directory for output files, aborting...",
+                            "qpmake: 'build/': Not a directory"}));
   EXPECT_EQ(Log(), (Lines{"before", "cli", "--lua", "first.lua", "--out", "first.qp", "--"}));
   EXPECT_FALSE(platform::PathExists(scratch_.Path("log.crc")));
 }

@@ -1,5 +1,6 @@
 #include "cli/assembler/assembler.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -18,11 +19,19 @@ std::string g_program;  // set once at start-up
 AssemblerLimits g_limits;
 
 // Owns one assembly's temporary folder for the length of the call. If the process is
-// ended by a signal meanwhile, the folder and its two files are removed on the way out.
+// ended by a signal meanwhile, the assembler is ended and the folder and its two files
+// are removed on the way out.
+//
+// The assembler looks for a relative include first beside the file that includes it,
+// then in the current folder. The two files are named with "%%", which the assembler
+// reads in an include path as an empty environment name: no include of a routine can
+// name them, so `include 'src.asm'` finds the user's src.asm and never this copy.
 class TempFolder {
  public:
   TempFolder() {
+    errno = 0;
     path_ = platform::MakeTempFolder("akqp-asm");
+    error_ = errno;
     if (!path_.empty())
       platform::SetSignalCleanupPaths({Source(), Output(), path_});
   }
@@ -34,11 +43,13 @@ class TempFolder {
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
   const std::string& path() const { return path_; }
-  std::string Source() const { return path_ + platform::kSeparator + "src.asm"; }
-  std::string Output() const { return path_ + platform::kSeparator + "out.bin"; }
+  int error() const { return error_; }  // why the folder could not be made
+  std::string Source() const { return path_ + platform::kSeparator + "akqp%%src.asm"; }
+  std::string Output() const { return path_ + platform::kSeparator + "akqp%%out.bin"; }
 
  private:
   std::string path_;
+  int error_ = 0;
 };
 
 void Fail(AssemblerError* error, int32_t code, const std::string& what, int32_t line = 0) {
@@ -64,14 +75,26 @@ std::string Duration(int ms) {
 
 using Clock = std::chrono::steady_clock;
 
-// Written in place (not through a temporary name), so that the signal clean-up knows
-// every file the folder can hold.
-bool WriteSource(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.close();
-  return !out.fail();
+// The system's reason for the last failure, or a plain phrase when it gave none.
+std::string Reason(int error_number) {
+  return error_number != 0 ? std::strerror(error_number) : "unknown error";
 }
+
+// Written in place (not through a temporary name), so that the signal clean-up knows
+// every file the folder can hold. On failure gives the system's reason.
+bool WriteSource(const std::string& path, const std::string& text, std::string* reason) {
+  errno = 0;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (out) out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  if (out) out.close();
+  if (!out.fail()) return true;
+  *reason = Reason(errno);
+  return false;
+}
+
+// The report's last lines say which error it is: a routine that displays more than the
+// kept output loses its first lines, never the report.
+constexpr size_t kReportOutputKept = 4u << 20;
 
 std::unique_ptr<platform::CodeBlock> AssembleIn(const TempFolder& folder,
                                                 const std::string& text, size_t* length,
@@ -79,8 +102,10 @@ std::unique_ptr<platform::CodeBlock> AssembleIn(const TempFolder& folder,
   const AssemblerLimits limits = g_limits;
   const std::string source = folder.Source();
   const std::string output = folder.Output();
-  if (!WriteSource(source, text)) {
-    Fail(error, -8, "The source could not be written to a temporary file.");
+  std::string reason;
+  if (!WriteSource(source, text, &reason)) {
+    Fail(error, -8, "The source could not be written to the temporary folder '" + folder.path() +
+                        "': " + reason + ".");
     return nullptr;
   }
   const Clock::time_point deadline =
@@ -93,13 +118,19 @@ std::unique_ptr<platform::CodeBlock> AssembleIn(const TempFolder& folder,
     }
     platform::ProcessOptions options;
     options.timeout_ms = static_cast<int>(std::min<int64_t>(left.count(), limits.run_timeout_ms));
-    options.output_limit = 4u << 20;
+    options.output_limit = kReportOutputKept;
+    options.keep_last_output = true;
     // Sources and includes named by a relative path are found from the current folder,
     // as for the assembler's library form; only the two files live in the temporary one.
     platform::ProcessResult run = platform::RunProcess(
         {g_program, "-m", std::to_string(kib), "-p", "100", source, output}, options);
-    // 127 without a word: the child could not run the program (it vanished, say).
-    if (!run.started || (run.exit_code == 127 && run.output.empty())) {
+    if (!run.started) {
+      Fail(error, 2, "The assembler program '" + g_program + "' could not be started: " +
+                         run.error + ".");
+      return nullptr;
+    }
+    // 127 without a word: the program's own loader could not run it.
+    if (run.exit_code == 127 && run.output.empty()) {
       Fail(error, 2, "The assembler program '" + g_program + "' could not be started.");
       return nullptr;
     }
@@ -113,8 +144,9 @@ std::unique_ptr<platform::CodeBlock> AssembleIn(const TempFolder& folder,
       FasmReport report = ParseFasmReport(run.output, source, text);
       if (!report.has_error) {
         Fail(error, 2,
-             run.exit_code < 0 ? "The assembler program was stopped."
-                               : "The assembler ended without a readable report.");
+             run.signal != 0 ? "The assembler program was stopped by " +
+                                   platform::SignalDescription(run.signal) + "."
+                             : "The assembler ended without a readable report.");
         return nullptr;
       }
       int32_t code = FasmErrorCode(report.error_text);
@@ -171,20 +203,15 @@ bool InitialiseAssembler() {
   const char* own = std::getenv("AKQP_FASM");
   if (own != nullptr && *own != '\0') {
     program = own;
+    // A bare name is looked up on PATH, as the run would.
+    if (program.find('/') == std::string::npos) program = platform::FindProgram(program, "");
   } else {
     program = platform::FindProgram("fasm", platform::ProgramFolder());
   }
-  if (program.empty()) return false;
-  // The check is a real assembly: one instruction must give its one byte.
-  std::string previous = g_program;
+  // Present and executable is all that is checked here: the assembler first runs when a
+  // routine is assembled, and a program that does not work fails that routine then.
+  if (program.empty() || !platform::IsExecutableFile(program)) return false;
   g_program = program;
-  size_t length = 0;
-  AssemblerError error;
-  std::unique_ptr<platform::CodeBlock> block = Assemble("use32\nnop\n", &length, &error);
-  if (!block || length != 1 || block->data()[0] != 0x90) {
-    g_program = previous;
-    return false;
-  }
   return true;
 }
 
@@ -206,7 +233,10 @@ std::unique_ptr<platform::CodeBlock> Assemble(const std::string& text, size_t* l
   std::string source(text.c_str());
   TempFolder folder;
   if (folder.path().empty()) {
-    Fail(error, -8, "No temporary folder could be made for the source.");
+    const char* tmp = std::getenv("TMPDIR");
+    std::string where = tmp != nullptr && *tmp != '\0' ? std::string(" in '") + tmp + "'" : "";
+    Fail(error, -8, "No temporary folder could be made for the source" + where + ": " +
+                        Reason(folder.error()) + ".");
     return nullptr;
   }
   return AssembleIn(folder, source, length, error);

@@ -20,12 +20,14 @@
 // macro, the line that used the macro; inside an included file, that file's line).
 // Failures that do not come from the text carry a condition code, that code's row, then
 // what happened, and line 0:
-//   2   the assembler program could not be started, was stopped, gave no readable
-//       report, or reported an error of unknown wording (then quoted, with its line);
+//   2   the assembler program could not be started (with the system's reason), was
+//       stopped (with the signal), gave no readable report, or reported an error of
+//       unknown wording (then quoted, with its line);
 //  -2   more memory needed than AssemblerLimits allow, or no block for the result;
 //  -6   the text assembled to zero bytes, or the assembler ran out of time;
 //  -7   the machine code is larger than AssemblerLimits allow;
-//  -8   the temporary source could not be written or the output could not be read.
+//  -8   no temporary folder could be made, the source could not be written (both with
+//       the system's reason), or the output could not be read.
 struct AssemblerError {
   int32_t code = 0;
   std::string message;
@@ -43,7 +45,8 @@ struct AssemblerLimits {
 };
 
 // Finds the assembler ($AKQP_FASM, else fasm beside akqp-cli, else on PATH) and checks
-// that it assembles. Only reports: the caller prints the start-up failure.
+// that it is an executable file; it is first run by Assemble. Only reports: the caller
+// prints the start-up failure. A failed attempt keeps the assembler found before.
 bool InitialiseAssembler();
 
 // The assembler program in use (empty before a successful InitialiseAssembler).

@@ -11,7 +11,7 @@
 #include "common/platform/environment.h"
 #include "common/platform/fs.h"
 #include "common/platform/process.h"
-#include "tests/e2e_support.h"
+#include "common/platform/shell.h"
 
 namespace {
 
@@ -165,19 +165,137 @@ TEST_F(AssemblerTest, TextEndsAtItsFirstNulByte) {
   EXPECT_EQ(length, 1u);
 }
 
-TEST_F(AssemblerTest, InitialisationNeedsAWorkingAssembler) {
-  platform::SetEnvironment("AKQP_FASM", platform::NativePath("/nonexistent/fasm"));
-  EXPECT_FALSE(InitialiseAssembler());
-  // A program that runs and ends well but writes nothing.
-  std::string folder = platform::MakeTempFolder("akqp-not-fasm");
-  platform::SetEnvironment("AKQP_FASM", e2e::StandInCopy(folder, "true"));
-  EXPECT_FALSE(InitialiseAssembler());
-  platform::UnsetEnvironment("AKQP_FASM");
-  platform::RemoveTree(folder);
-  // A failed attempt keeps the assembler found before.
-  size_t length = 0;
-  EXPECT_TRUE(Assemble("use32\nnop\n", &length, nullptr));
+// Writes an executable stand-in for the assembler and gives its path.
+std::string StandIn(const std::string& folder, const std::string& name, const std::string& body) {
+  std::string path = folder + "/" + name;
+  platform::WriteFileAtomic(path, "#!/bin/sh\n" + body + "\n");
+  std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+  return path;
+}
+
+TEST_F(AssemblerTest, InitialisationFindsAnExecutableProgramWithoutRunningIt) {
+  if (platform::kShellKind != platform::ShellKind::kPosixShell)
+    GTEST_SKIP() << "POSIX form: its stand-ins are sh scripts marked executable";
+  std::string folder = platform::MakeTempFolder("akqp-fasm-standins");
+  std::string marker = folder + "/ran";
+  std::string records = StandIn(folder, "records", "touch '" + marker + "'");
+  platform::WriteFileAtomic(folder + "/plain", "not a program");
+  for (std::string absent : {std::string("/nonexistent/fasm"), folder + "/plain", folder,
+                             std::string("akqp-no-such-program")}) {
+    platform::SetEnvironment("AKQP_FASM", absent);
+    EXPECT_FALSE(InitialiseAssembler()) << absent;
+  }
+  platform::SetEnvironment("AKQP_FASM", records);
   EXPECT_TRUE(InitialiseAssembler());
+  EXPECT_EQ(AssemblerProgram(), records);
+  EXPECT_FALSE(platform::PathExists(marker)) << "the assembler ran at start-up";
+  // A bare name is found on PATH.
+  platform::SetEnvironment("AKQP_FASM", "fasm");
+  EXPECT_TRUE(InitialiseAssembler());
+  EXPECT_EQ(AssemblerProgram().back(), 'm');
+  EXPECT_NE(AssemblerProgram().find('/'), std::string::npos);
+  platform::UnsetEnvironment("AKQP_FASM");
+  EXPECT_TRUE(InitialiseAssembler());
+  platform::RemoveTree(folder);
+}
+
+TEST_F(AssemblerTest, AssemblerThatDoesNotWorkFailsTheRoutine) {
+  if (platform::kShellKind != platform::ShellKind::kPosixShell)
+    GTEST_SKIP() << "POSIX form: its stand-ins are sh scripts, one ended by SIGKILL";
+  std::string folder = platform::MakeTempFolder("akqp-fasm-standins");
+  struct Case {
+    std::string body;
+    int32_t code;
+    std::string message;
+  } cases[] = {
+      {"exit 0", -8, "Write procedure failed. The assembler wrote no output file."},
+      {"echo confused; exit 1", 2, "An error occurred. The assembler ended without a readable report."},
+      {"kill -9 $$", 2, "An error occurred. The assembler program was stopped by signal 9 (Killed)."},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    std::string program = StandIn(folder, "fasm" + std::to_string(n++), c.body);
+    platform::SetEnvironment("AKQP_FASM", program);
+    ASSERT_TRUE(InitialiseAssembler()) << c.body;
+    AssemblerError error;
+    size_t length = 0;
+    EXPECT_FALSE(Assemble("use32\nnop\n", &length, &error)) << c.body;
+    EXPECT_EQ(error.code, c.code) << c.body;
+    EXPECT_EQ(error.message, c.message);
+    EXPECT_EQ(error.line, 0);
+  }
+  platform::UnsetEnvironment("AKQP_FASM");
+  EXPECT_TRUE(InitialiseAssembler());
+  platform::RemoveTree(folder);
+}
+
+TEST_F(AssemblerTest, LongDisplayOutputDoesNotHideTheReport) {
+  // About 4.5 MiB of displayed lines before the error.
+  std::string line(64, 'x');
+  std::string text = "use32\nrepeat 70000\ndisplay '" + line + "', 10\nend repeat\nnop\nlea eax, 5\n";
+  AssemblerError error;
+  size_t length = 0;
+  EXPECT_FALSE(Assemble(text, &length, &error));
+  EXPECT_EQ(error.code, -109);
+  EXPECT_EQ(error.message, "Invalid operand.");
+  EXPECT_EQ(error.line, 6);
+}
+
+TEST_F(AssemblerTest, RelativeIncludesFindTheUsersFilesNeverTheTemporaryCopy) {
+  std::string folder = platform::MakeTempFolder("akqp-include-cwd");
+  platform::WriteFileAtomic(folder + "/src.asm", "db 'cwd'\n");
+  platform::WriteFileAtomic(folder + "/out.bin", "BIN");
+  std::string previous = platform::CurrentDirectory();
+  ASSERT_TRUE(platform::ChangeDirectory(folder));
+  struct Case {
+    const char* text;
+    std::string bytes;  // empty: the include is not found
+  } cases[] = {
+      {"use32\ninclude 'src.asm'\n", "cwd"},
+      {"use32\nfile 'out.bin'\n", "BIN"},
+      {"use32\ninclude 'akqp%%src.asm'\n", ""},
+      {"use32\nfile 'akqp%%out.bin'\n", ""},
+  };
+  for (const Case& c : cases) {
+    AssemblerError error;
+    size_t length = 0;
+    std::unique_ptr<platform::CodeBlock> block = Assemble(c.text, &length, &error);
+    if (c.bytes.empty()) {
+      EXPECT_FALSE(block) << c.text;
+      EXPECT_EQ(error.code, -101) << c.text << error.message;
+      EXPECT_EQ(error.line, 2);
+    } else {
+      ASSERT_TRUE(block) << c.text << error.message;
+      EXPECT_EQ(Bytes(block, length), c.bytes);
+    }
+  }
+  ASSERT_TRUE(platform::ChangeDirectory(previous));
+  platform::RemoveTree(folder);
+}
+
+TEST_F(AssemblerTest, TemporaryFolderThatCannotBeMadeIsNamedWithTheReason) {
+  if (platform::kShellKind != platform::ShellKind::kPosixShell)
+    GTEST_SKIP() << "POSIX form: the expected reasons are the C library's errno texts";
+  std::string file = tmp_ + "-plain-file";
+  platform::WriteFileAtomic(file, "");
+  struct Case {
+    std::string tmpdir;
+    std::string reason;
+  } cases[] = {
+      {tmp_ + "/missing", "No such file or directory"},
+      {file, "Not a directory"},
+  };
+  for (const Case& c : cases) {
+    platform::SetEnvironment(platform::kTempFolderVariable, c.tmpdir);
+    AssemblerError error;
+    size_t length = 0;
+    EXPECT_FALSE(Assemble("use32\nnop\n", &length, &error));
+    EXPECT_EQ(error.code, -8);
+    EXPECT_EQ(error.message, "Write procedure failed. No temporary folder could be made for the "
+                             "source in '" + c.tmpdir + "': " + c.reason + ".");
+  }
+  platform::SetEnvironment(platform::kTempFolderVariable, tmp_);
+  platform::RemoveTree(file);
 }
 
 TEST_F(AssemblerTest, AssemblerThatVanishesIsReported) {
@@ -192,7 +310,10 @@ TEST_F(AssemblerTest, AssemblerThatVanishesIsReported) {
   size_t length = 0;
   EXPECT_FALSE(Assemble("use32\nnop\n", &length, &error));
   EXPECT_EQ(error.code, 2);
-  EXPECT_EQ(error.message, "An error occurred. The assembler program '" + copy + "' could not be started.");
+  // The reason is the system's own ("No such file or directory").
+  const std::string start = "An error occurred. The assembler program '" + copy + "' could not be started: ";
+  EXPECT_EQ(error.message.rfind(start, 0), 0u) << error.message;
+  EXPECT_GT(error.message.size(), start.size() + 1);
   EXPECT_TRUE(InitialiseAssembler());
 }
 

@@ -52,4 +52,37 @@ TEST(CommandLine, NamesAreCaseSensitiveAndLaterValuesWin) {
   EXPECT_EQ(line.Value("lua"), "c.lua");
 }
 
+TEST(CommandLine, HelpAndVersionAnswerToEitherForm) {
+  for (auto args : std::vector<std::vector<std::string>>{
+           {"--help"}, {"-h"}, {"-help"}, {"--lua", "a.lua", "-h"}, {"--help", "x"}}) {
+    EXPECT_TRUE(AsksForHelp(ParseCommandLine(args))) << args.front();
+  }
+  EXPECT_FALSE(AsksForHelp(ParseCommandLine({"--lua", "-h.lua"})));  // a group of switches
+  EXPECT_FALSE(AsksForHelp(ParseCommandLine({"--lua", "h"})));        // a value
+  EXPECT_TRUE(AsksForVersion(ParseCommandLine({"-version"})));
+  EXPECT_FALSE(AsksForVersion(ParseCommandLine({"--out", "version"})));
+}
+
+TEST(CommandLine, UnknownOptionsAreListedAsWritten) {
+  CommandLine line = ParseCommandLine({"--verfiy", "x.xml", "--lua", "a.lua", "-abc", "--out",
+                                       "b.qp", "--memory-limit", "9", "stray", "-", "--", "v"});
+  EXPECT_EQ(UnknownOptions(line), (std::vector<std::string>{"--verfiy", "-abc"}));
+  EXPECT_EQ(line.Value("verfiy"), "x.xml");  // still read as specified, and ignored
+  EXPECT_TRUE(UnknownOptions(ParseCommandLine({"-lua", "a", "-out", "b", "--verify", "c",
+                                               "--help", "--version", "-h"}))
+                  .empty());
+  // A value that begins with "-" is read as an option, so it is named too.
+  EXPECT_EQ(UnknownOptions(ParseCommandLine({"--lua", "-x.lua"})),
+            (std::vector<std::string>{"-x.lua"}));
+}
+
+TEST(CommandLine, HelpNamesEveryKnownOption) {
+  std::string text;
+  for (const std::string& line : HelpText()) text += line + "\n";
+  for (const char* option : {"--lua", "--out", "--verify", "--memory-limit", "--help", "-h",
+                             "--version"})
+    EXPECT_NE(text.find(option), std::string::npos) << option;
+  EXPECT_EQ(HelpText().front(), kUsageLine);
+}
+
 }  // namespace

@@ -15,8 +15,11 @@
 #include "cli/driver/command_line.h"
 #include "cli/driver/job_loader.h"
 #include "cli/script/pipeline.h"
+#include "cli/verify/verify_stage.h"
 #include "common/platform/console.h"
 #include "common/platform/fs.h"
+#include "common/platform/process.h"
+#include "common/platform/launch.h"
 #include "common/settings/settings.h"
 
 namespace {
@@ -26,19 +29,7 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitAssembler = 3;
 
-const char kUsage[] = "Usage: akqp-cli --lua <input script> --out <output QP>";
 const char kPrefix[] = "[ERROR] akqp-cli: ";
-
-void PrintHelp() {
-  platform::ConsoleWriteLine(kUsage);
-  platform::ConsoleWriteLine("");
-  platform::ConsoleWriteLine("  --lua <file>     the definition script to compile (required)");
-  platform::ConsoleWriteLine("  --out <file>     the QP file to write (required)");
-  platform::ConsoleWriteLine("  --verify <file>  a file whose XML replaces the script's own verification section");
-  platform::ConsoleWriteLine("");
-  platform::ConsoleWriteLine("  --help           this text");
-  platform::ConsoleWriteLine("  --version        the version of akqp-cli");
-}
 
 // Ends the process. A script given up in a stuck C call may still be running on its
 // thread: leave at once, without the clean-up that could touch its state.
@@ -54,15 +45,20 @@ int Fail(const std::string& message) {
 }
 
 int Run(int argc, char** argv) {
+  // A console that cannot be written (a closed pipe) must not stop a compile.
+  platform::IgnoreBrokenPipes();
   platform::ReportFileSizeLimitAsError();
   BuildAssemblerMessageTable();
   settings::PrepareAtStartup();
   if (!InitialiseAssembler()) {
-    platform::ShowStartupError(
-        "Error", {"The assembler couldn't be initialized, unknown error.",
-                  "Please report this to Ardent Dodedovivaz.",
-                  "Check that the flat assembler (fasm) is installed beside akqp-cli or on the "
-                  "PATH, or set AKQP_FASM to its path."});
+    // Where the assembler comes from: Debian's package, or the fasm.exe of the zip.
+    const std::string hint =
+        *platform::kProgramSuffix == '\0'
+            ? "Check that the flat assembler is installed (Debian package 'fasm'), or set "
+              "AKQP_FASM to its path."
+            : "Check that fasm.exe is beside akqp-cli.exe, or set AKQP_FASM to its path.";
+    platform::ShowStartupError("Error", {"The assembler couldn't be initialized, unknown error.",
+                                         "Please report this to Ardent Dodedovivaz.", hint});
     return kExitAssembler;
   }
   settings::EnsureProductFolderAndConfig();
@@ -70,14 +66,18 @@ int Run(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   CommandLine line = ParseCommandLine(args);
   if (line.count == 0) {
-    platform::ConsoleWriteLine(kUsage);
+    platform::ConsoleWriteLine(kUsageLine);
     return kExitUsage;
   }
-  if (line.Switch("help") || line.values.count("help")) {
-    PrintHelp();
+  // Unknown options are ignored, but said on standard error, so that standard output
+  // stays what it always was.
+  for (const std::string& option : UnknownOptions(line))
+    platform::ConsoleWriteError("akqp-cli: unknown option '" + option + "' ignored");
+  if (AsksForHelp(line)) {
+    for (const std::string& text : HelpText()) platform::ConsoleWriteLine(text);
     return kExitCompiled;
   }
-  if (line.Switch("version") || line.values.count("version")) {
+  if (AsksForVersion(line)) {
     platform::ConsoleWriteLine("akqp-cli " AKQP_VERSION);
     return kExitCompiled;
   }
@@ -113,6 +113,7 @@ int Run(int argc, char** argv) {
 
   platform::ConsoleSetColor(2, 0);
   platform::ConsoleWriteLine("Compiling '" + job->input_file_name + "'...");
+  if (!verify.empty()) WarnWhenVerifyFileGivesNoSection(job->script, verify);
 
   int result = 0;
   std::atomic<bool> done{false};

@@ -8,6 +8,7 @@ extern "C" {
 
 #include "cli/assembler/assembler.h"
 #include "cli/sections/sections.h"
+#include "common/data_folders/data_folders.h"
 #include "common/platform/console.h"
 #include "common/platform/dynlib.h"
 #include "common/platform/fs.h"
@@ -278,7 +279,4 @@ void ReleaseMachineCode(SectionTables& tables) {
   tables.machine_code.clear();
 }
 
-std::string IncludeFolder() {
-  // One separator: the program folder already ends with it.
-  return platform::ProgramFolder() + "asm";
-}
+std::string IncludeFolder() { return data_folders::IncludeFolder(platform::ProgramFolder()); }

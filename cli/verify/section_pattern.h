@@ -15,12 +15,16 @@ struct pcre2_real_jit_stack_8;
 
 namespace verify {
 
-// The pattern exactly as the compiler has always used it, put together from its three
-// pieces: the opener, one body character, and the lazy repetition with the closer.
-inline constexpr std::string_view kSectionOpeningPiece = "(--\\[=\\[(\\s+)?<akqp:verify>";
+// The pattern put together from its three pieces: the opener, one body character, and
+// the lazy repetition with the closer. Whitespace around the root tags is exactly space,
+// tab, LF, FF and CR: PCRE2's "\s" would also take a vertical tab, which would make a
+// section of text that is no section.
+inline constexpr std::string_view kSectionOpeningPiece =
+    "(--\\[=\\[([ \\t\\n\\f\\r]+)?<akqp:verify>";
 inline constexpr std::string_view kSectionBodyPiece =
     "((?!(<akqp:verify>|</akqp:verify>|--\\[=\\[|--\\]\\])).)";
-inline constexpr std::string_view kSectionClosingPiece = "*?\\</akqp:verify>(\\s+)?\\]=\\])";
+inline constexpr std::string_view kSectionClosingPiece =
+    "*?\\</akqp:verify>([ \\t\\n\\f\\r]+)?\\]=\\])";
 
 // Where one search ended.
 struct SectionSearch {

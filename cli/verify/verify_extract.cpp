@@ -97,6 +97,12 @@ Extraction ExtractVerificationSection(std::string_view script) {
   return result;
 }
 
+bool HasVerificationSection(std::string_view text) {
+  SectionPattern pattern;
+  if (!pattern.ok()) return false;
+  return pattern.Search(text, 0).outcome != SectionSearch::Outcome::kNotFound;
+}
+
 std::string RemoveVerificationSections(std::string_view text) {
   SectionPattern pattern;
   if (!pattern.ok()) return std::string(text);

@@ -27,6 +27,10 @@ struct Extraction {
 // "compiler::information", and prints the stage's lines.
 Extraction ExtractVerificationSection(std::string_view script);
 
+// Whether `text` holds at least one complete section (a search that cannot be completed
+// counts as one: stage 1 reports it).
+bool HasVerificationSection(std::string_view text);
+
 // `text` with every complete section cut out (the line breaks around them stay). Used
 // when a separate verification file replaces the script's own sections.
 std::string RemoveVerificationSections(std::string_view text);

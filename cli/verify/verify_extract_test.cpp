@@ -83,6 +83,9 @@ TEST_F(ExtractTest, BodiesHoldingForbiddenTextsDoNotMatch) {
       "--[=[<AKQP:verify></AKQP:verify>]=]",                       // other letter case
       "--[==[<akqp:verify></akqp:verify>]==]",                     // another comment level
       "--[=[<akqp:verify></akqp:verify>",                          // no closer
+      "--[=[\v<akqp:verify></akqp:verify>]=]",                    // a vertical tab before
+      "--[=[<akqp:verify></akqp:verify>\v]=]",                    // or after the root
+      "--[=[ \r\n\v\r\n<akqp:verify></akqp:verify>]=]",            // even among blanks
   };
   settings::SetForTest("verify::remind", 1);
   for (const char* section : sections) {
@@ -142,6 +145,16 @@ TEST_F(ExtractTest, ManyOpenersWithoutASectionAreNoSection) {
   for (int i = 0; i < 100'000; ++i) script += i % 2 ? "--[=[\n" : "--[=[<akqp:verify>";
   EXPECT_EQ(ExtractVerificationSection(script).outcome, ExtractOutcome::kNoSection);
   EXPECT_THAT(lines_, IsEmpty());
+}
+
+TEST(HasSectionTest, TellsWhetherAnyCompleteSectionIsThere) {
+  EXPECT_TRUE(HasVerificationSection(kCode + kSection));
+  EXPECT_TRUE(HasVerificationSection(kSection + kSection));  // too many is still "there"
+  EXPECT_TRUE(HasVerificationSection(kCode + kSection + "x"));
+  EXPECT_FALSE(HasVerificationSection(kCode));
+  EXPECT_FALSE(HasVerificationSection(kCode + "--[=[\r\n<version/>\r\n]=]"));
+  EXPECT_FALSE(HasVerificationSection(
+      kCode + "--[=[\r\n<?xml version=\"1.0\"?><akqp:verify></akqp:verify>\r\n]=]"));
 }
 
 TEST(RemoveSectionsTest, CutsEveryCompleteSectionAndKeepsTheRest) {

@@ -2,6 +2,8 @@
 
 #include "cli/verify/verify_extract.h"
 #include "cli/verify/verify_xml.h"
+#include "common/platform/console.h"
+#include "common/settings/settings.h"
 
 bool RunVerificationStage(const std::string& script, VerificationRecords* records) {
   records->clear();
@@ -23,4 +25,13 @@ bool RunVerificationStage(const std::string& script, VerificationRecords* record
 
 std::string RemoveVerificationSections(const std::string& text) {
   return verify::RemoveVerificationSections(text);
+}
+
+void WarnWhenVerifyFileGivesNoSection(const std::string& script, const std::string& verify_path) {
+  if (settings::Lookup("compiler::warnings") == 0 || settings::Lookup("verify::ignore") != 0)
+    return;
+  if (verify::HasVerificationSection(script)) return;
+  platform::ConsolePrint("[Warning]: Verify file '" + verify_path +
+                         "' holds no <akqp:verify> section, so the QP file gets no "
+                         "verification records.");
 }

@@ -8,10 +8,20 @@
 
 namespace platform {
 
+// What the file name of a program ends with: ".exe" on Windows, nothing on POSIX.
+#ifdef _WIN32
+constexpr const char kProgramSuffix[] = ".exe";
+#else
+constexpr const char kProgramSuffix[] = "";
+#endif
+
 struct ProcessResult {
-  bool started = false;    // false: the program could not be started at all
+  bool started = false;    // false: the program could not be started at all (see `error`)
   bool timed_out = false;  // the child was killed at the time limit
   int exit_code = -1;      // exit status, or -1 when killed by a signal
+  int signal = 0;          // the signal that ended the child (0: it ended by itself)
+  bool interrupted = false;  // ended by the user's interrupt from the keyboard (Ctrl-C, Ctrl-\)
+  std::string error;       // why the program could not be started ("No such file or directory")
   std::string output;      // standard output and standard error, when captured
 };
 
@@ -19,18 +29,30 @@ struct ProcessOptions {
   bool capture_output = true;   // false: the child writes to our own stdout/stderr
   int timeout_ms = -1;          // < 0: no limit
   size_t output_limit = 1 << 20;  // captured bytes kept at most (the rest is read and dropped)
+  bool keep_last_output = false;  // past the limit keep the last bytes (where a report ends)
+  bool inherit_input = false;     // false: the child reads an empty standard input
+  // While we wait, the user's interrupt from the keyboard ends the child alone, and its
+  // result shows it (as the C library's system() does): the caller decides what follows.
+  bool wait_through_interrupt = false;
   std::string working_directory;  // empty: ours
 };
 
 // Runs argv[0] (looked up on PATH when it has no separator; on Windows ".exe" is added to
-// a name without extension) and waits for it. On Windows the child is in a job object that
-// ends it when this process ends.
+// a name without extension) and waits for it. The child never outlives us: on POSIX while
+// it runs it is registered with the signal clean-up, and it is told to end when this
+// process ends in any other way; on Windows it is in a job object that ends it with us.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options);
+
+// How a signal that ended a child is named in messages: "signal 9 (Killed)".
+std::string SignalDescription(int signal_number);
 
 // Finds a program: `name` beside `folder` when it is there and executable, else on PATH.
 // On Windows a name without extension is looked for with ".exe". Empty when neither
 // exists.
 std::string FindProgram(const std::string& name, const std::string& folder);
+
+// True when `path` is a file (not a folder) that this process may run.
+bool IsExecutableFile(const std::string& path);
 
 // A child whose standard output is read line by line (the window program's log).
 class ChildProcess {

@@ -6,12 +6,18 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+
+#include "common/platform/signal_cleanup.h"
 
 extern char** environ;
 
@@ -26,21 +32,64 @@ std::vector<char*> ArgvPointers(const std::vector<std::string>& argv) {
   return result;
 }
 
-// posix_spawn with an optional working directory; chdir in the child needs fork here
-// because glibc 2.36 lacks posix_spawn_file_actions_addchdir_np in every build.
+// What the child sets up between fork and exec. Everything is prepared before the fork:
+// after it only async-signal-safe calls are allowed, since other threads of ours may hold
+// locks (the compile thread starts the assembler while the main thread waits).
+struct SpawnSetup {
+  int stdout_fd = -1;   // -1: ours
+  int stderr_fd = -1;
+  int close_fd = -1;
+  bool inherit_input = false;
+  bool end_with_parent = false;   // the child is sent SIGTERM when we die
+  bool default_broken_pipe = false;  // our own choice to ignore SIGPIPE is not the child's
+  const struct sigaction* interrupt_action = nullptr;  // restored in the child when set
+  const struct sigaction* quit_action = nullptr;
+  int report_fd = -1;   // a failed chdir or exec writes its errno here
+};
+
+constexpr int kStageChdir = 1;
+constexpr int kStageExec = 2;
+
+[[noreturn]] void ChildFails(int report_fd, int stage) {
+  int code[2] = {stage, errno};
+  if (report_fd >= 0) {
+    ssize_t ignored = write(report_fd, code, sizeof code);
+    (void)ignored;
+  }
+  _exit(127);
+}
+
+// fork and exec; chdir in the child needs fork here because glibc 2.36 lacks
+// posix_spawn_file_actions_addchdir_np in every build.
 pid_t Spawn(const std::vector<std::string>& argv, const std::string& working_directory,
-            int stdout_fd, int stderr_fd, int close_fd) {
+            const SpawnSetup& setup) {
   std::vector<char*> args = ArgvPointers(argv);
+  const char* folder = working_directory.empty() ? nullptr : working_directory.c_str();
+  pid_t parent = getpid();
   pid_t pid = fork();
   if (pid != 0) return pid;  // parent (or -1)
-  if (stdout_fd >= 0) dup2(stdout_fd, STDOUT_FILENO);
-  if (stderr_fd >= 0) dup2(stderr_fd, STDERR_FILENO);
-  if (close_fd >= 0) close(close_fd);
-  int null_in = open("/dev/null", O_RDONLY);
-  if (null_in >= 0) dup2(null_in, STDIN_FILENO);
-  if (!working_directory.empty() && chdir(working_directory.c_str()) != 0) _exit(127);
+#ifdef __linux__
+  if (setup.end_with_parent) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    // The parent may have died before the line above.
+    if (getppid() != parent) _exit(127);
+  }
+#else
+  (void)parent;
+#endif
+  if (setup.interrupt_action) sigaction(SIGINT, setup.interrupt_action, nullptr);
+  if (setup.quit_action) sigaction(SIGQUIT, setup.quit_action, nullptr);
+  if (setup.default_broken_pipe) signal(SIGPIPE, SIG_DFL);
+  if (setup.stdout_fd >= 0) dup2(setup.stdout_fd, STDOUT_FILENO);
+  if (setup.stderr_fd >= 0) dup2(setup.stderr_fd, STDERR_FILENO);
+  if (setup.close_fd >= 0) close(setup.close_fd);
+  if (!setup.inherit_input) {
+    int null_in = open("/dev/null", O_RDONLY);
+    if (null_in >= 0) dup2(null_in, STDIN_FILENO);
+  }
+  if (folder && chdir(folder) != 0) ChildFails(setup.report_fd, kStageChdir);
   execvp(args[0], args.data());
-  _exit(127);
+  ChildFails(setup.report_fd, kStageExec);
 }
 
 int StatusToCode(int status) {
@@ -48,20 +97,121 @@ int StatusToCode(int status) {
   return -1;
 }
 
+// Reads the child's report of a failed chdir or exec: empty when exec succeeded (the
+// pipe closed with nothing in it).
+std::string ReadSpawnReport(int fd, const std::string& folder) {
+  int code[2] = {0, 0};
+  ssize_t n;
+  do {
+    n = read(fd, code, sizeof code);
+  } while (n < 0 && errno == EINTR);
+  if (n != static_cast<ssize_t>(sizeof code)) return std::string();
+  if (code[0] == kStageChdir)
+    return "could not change to the folder '" + folder + "': " + std::strerror(code[1]);
+  return std::strerror(code[1]);
+}
+
+// Appends to the captured output; past the limit keeps the first or the last bytes.
+void Keep(std::string* output, const char* data, size_t size, const ProcessOptions& options) {
+  if (!options.keep_last_output) {
+    size_t room = options.output_limit > output->size() ? options.output_limit - output->size() : 0;
+    output->append(data, std::min(room, size));
+    return;
+  }
+  output->append(data, size);
+  // Cut the front only now and then, so that a long output costs linear time.
+  if (output->size() > 2 * options.output_limit + 65536)
+    output->erase(0, output->size() - options.output_limit);
+}
+
+// Waits for the child to end without reaping it, so that its process id cannot be reused
+// while it is still registered with the signal clean-up. `timeout_left` gives the time
+// left in ms (< 0: no limit); true when the child has ended.
+bool WaitForEnd(pid_t pid, const std::function<int()>& timeout_left) {
+  for (;;) {
+    siginfo_t info;
+    std::memset(&info, 0, sizeof info);
+    int left = timeout_left();
+    int flags = WEXITED | WNOWAIT | (left < 0 ? 0 : WNOHANG);
+    if (waitid(P_PID, static_cast<id_t>(pid), &info, flags) != 0) {
+      if (errno == EINTR) continue;
+      return true;  // nothing to wait for
+    }
+    if (info.si_pid == pid) return true;
+    if (left == 0) return false;
+    usleep(2000);
+  }
+}
+
 }  // namespace
+
+std::string SignalDescription(int signal_number) {
+  const char* name = strsignal(signal_number);
+  std::string text = "signal " + std::to_string(signal_number);
+  if (name != nullptr) text += std::string(" (") + name + ")";
+  return text;
+}
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
   ProcessResult result;
-  if (argv.empty()) return result;
-  int pipe_fds[2] = {-1, -1};
-  if (options.capture_output && pipe2(pipe_fds, O_CLOEXEC) != 0) return result;
-  pid_t pid = Spawn(argv, options.working_directory, pipe_fds[1], pipe_fds[1], pipe_fds[0]);
-  if (pipe_fds[1] >= 0) close(pipe_fds[1]);
-  if (pid < 0) {
-    if (pipe_fds[0] >= 0) close(pipe_fds[0]);
+  if (argv.empty()) {
+    result.error = "no program given";
     return result;
   }
-  result.started = true;
+  int pipe_fds[2] = {-1, -1};
+  int report[2] = {-1, -1};
+  if ((options.capture_output && pipe2(pipe_fds, O_CLOEXEC) != 0) || pipe2(report, O_CLOEXEC) != 0) {
+    result.error = std::strerror(errno);
+    for (int fd : {pipe_fds[0], pipe_fds[1]})
+      if (fd >= 0) close(fd);
+    return result;
+  }
+  // Registered before the child exists, so that the handlers are in place before an
+  // interrupt is ignored below; the child's id follows once it is known.
+  int cleanup = AddSignalCleanupProcess(0);
+  struct sigaction ignore, old_interrupt, old_quit;
+  std::memset(&ignore, 0, sizeof ignore);
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  if (options.wait_through_interrupt) {
+    sigaction(SIGINT, &ignore, &old_interrupt);
+    sigaction(SIGQUIT, &ignore, &old_quit);
+  }
+  auto restore_interrupt = [&] {
+    if (!options.wait_through_interrupt) return;
+    sigaction(SIGINT, &old_interrupt, nullptr);
+    sigaction(SIGQUIT, &old_quit, nullptr);
+  };
+
+  SpawnSetup setup;
+  setup.stdout_fd = pipe_fds[1];
+  setup.stderr_fd = pipe_fds[1];
+  setup.close_fd = pipe_fds[0];
+  setup.inherit_input = options.inherit_input;
+  setup.end_with_parent = true;
+  setup.default_broken_pipe = true;
+  if (options.wait_through_interrupt) {
+    setup.interrupt_action = &old_interrupt;
+    setup.quit_action = &old_quit;
+  }
+  setup.report_fd = report[1];
+  pid_t pid = Spawn(argv, options.working_directory, setup);
+  int spawn_errno = errno;
+  if (pipe_fds[1] >= 0) close(pipe_fds[1]);
+  close(report[1]);
+  if (pid < 0) {
+    if (pipe_fds[0] >= 0) close(pipe_fds[0]);
+    close(report[0]);
+    RemoveSignalCleanup(cleanup);
+    restore_interrupt();
+    result.error = std::strerror(spawn_errno);
+    return result;
+  }
+  SetSignalCleanupProcess(cleanup, pid);
+  result.error = ReadSpawnReport(report[0], options.working_directory);
+  close(report[0]);
+  result.started = result.error.empty();
+
   auto start = std::chrono::steady_clock::now();
   auto remaining = [&]() -> int {
     if (options.timeout_ms < 0) return -1;
@@ -72,10 +222,9 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
   };
   if (pipe_fds[0] >= 0) {
     char buffer[65536];
-    for (;;) {
+    while (result.started) {
       pollfd p{pipe_fds[0], POLLIN, 0};
-      int wait = remaining();
-      int r = poll(&p, 1, wait);
+      int r = poll(&p, 1, remaining());
       if (r < 0 && errno == EINTR) continue;
       if (r == 0) {
         result.timed_out = true;
@@ -85,29 +234,29 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
       ssize_t n = read(pipe_fds[0], buffer, sizeof buffer);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
-      size_t room = options.output_limit > result.output.size()
-                        ? options.output_limit - result.output.size()
-                        : 0;
-      result.output.append(buffer, std::min(room, static_cast<size_t>(n)));
+      Keep(&result.output, buffer, static_cast<size_t>(n), options);
     }
     close(pipe_fds[0]);
+    if (options.keep_last_output && result.output.size() > options.output_limit)
+      result.output.erase(0, result.output.size() - options.output_limit);
   }
+  if (!result.timed_out && !WaitForEnd(pid, remaining)) {
+    result.timed_out = true;
+    kill(pid, SIGKILL);
+  }
+  if (result.timed_out) WaitForEnd(pid, [] { return -1; });
+  RemoveSignalCleanup(cleanup);
   int status = 0;
-  for (;;) {
-    pid_t w = waitpid(pid, &status, options.timeout_ms < 0 || result.timed_out ? 0 : WNOHANG);
-    if (w == pid) break;
-    if (w < 0 && errno != EINTR) break;
-    if (w == 0) {
-      if (remaining() == 0) {
-        result.timed_out = true;
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        break;
-      }
-      usleep(2000);
-    }
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  result.exit_code = result.timed_out ? -1 : StatusToCode(status);
+  restore_interrupt();
+  if (!result.started) return result;
+  if (result.timed_out) return result;
+  result.exit_code = StatusToCode(status);
+  if (WIFSIGNALED(status)) {
+    result.signal = WTERMSIG(status);
+    result.interrupted = result.signal == SIGINT || result.signal == SIGQUIT;
+  }
   return result;
 }
 
@@ -139,6 +288,11 @@ std::string FindProgram(const std::string& name, const std::string& folder) {
   return std::string();
 }
 
+bool IsExecutableFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
 ChildProcess::~ChildProcess() {
   Kill();
 }
@@ -149,7 +303,13 @@ bool ChildProcess::Start(const std::vector<std::string>& argv,
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) return false;
   int null_err = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  pid_t pid = Spawn(argv, working_directory, pipe_fds[1], null_err, pipe_fds[0]);
+  // The window program's compiler is not tied to the window's life: it inherits our
+  // dispositions and finishes its work when the window program ends.
+  SpawnSetup setup;
+  setup.stdout_fd = pipe_fds[1];
+  setup.stderr_fd = null_err;
+  setup.close_fd = pipe_fds[0];
+  pid_t pid = Spawn(argv, working_directory, setup);
   close(pipe_fds[1]);
   if (null_err >= 0) close(null_err);
   if (pid < 0) {

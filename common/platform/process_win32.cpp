@@ -1,6 +1,7 @@
 #include "common/platform/process.h"
 
 #include <algorithm>
+#include <memory>
 #include <cstdlib>
 #include <thread>
 
@@ -29,7 +30,8 @@ HANDLE OpenNull(DWORD access) {
 // Starts a child with the given standard handles (made inheritable only while it is
 // created). False when the program could not be started.
 bool StartChild(const std::vector<std::string>& argv, const std::string& working_directory,
-                HANDLE input, HANDLE output, HANDLE error, DWORD flags, HANDLE* process) {
+                HANDLE input, HANDLE output, HANDLE error, DWORD flags, HANDLE* process,
+                std::string* reason = nullptr) {
   STARTUPINFOA startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
@@ -43,10 +45,13 @@ bool StartChild(const std::vector<std::string>& argv, const std::string& working
   {
     std::lock_guard<std::mutex> lock(win32::InheritanceMutex());
     for (HANDLE h : {input, output, error}) SetInherit(h, true);
-    started = win32::CreateChild(argv, working_directory, true, flags, &startup, &info, nullptr);
+    DWORD code = 0;
+    started = win32::CreateChild(argv, working_directory, true, flags, &startup, &info, &code);
+    if (!started && reason) *reason = win32::ErrorText(code);
     // Our own standard handles stay inheritable, as they were given to us.
     for (HANDLE h : {input, output, error})
-      if (h != GetStdHandle(STD_OUTPUT_HANDLE) && h != GetStdHandle(STD_ERROR_HANDLE))
+      if (h != GetStdHandle(STD_INPUT_HANDLE) && h != GetStdHandle(STD_OUTPUT_HANDLE) &&
+          h != GetStdHandle(STD_ERROR_HANDLE))
         SetInherit(h, false);
   }
   if (!started) return false;
@@ -64,21 +69,51 @@ bool HasExtension(const std::string& name) {
   return FileName(name).find('.') != std::string::npos;
 }
 
+// Appends to the captured output; past the limit keeps the first or the last bytes.
+void Keep(std::string* output, const char* data, size_t size, const ProcessOptions& options) {
+  if (!options.keep_last_output) {
+    size_t room = options.output_limit > output->size() ? options.output_limit - output->size() : 0;
+    output->append(data, std::min(room, size));
+    return;
+  }
+  output->append(data, size);
+  // Cut the front only now and then, so that a long output costs linear time.
+  if (output->size() > 2 * options.output_limit + 65536)
+    output->erase(0, output->size() - options.output_limit);
+}
+
 }  // namespace
+
+std::string SignalDescription(int signal_number) {
+  // Windows has no signals; the one we report is the console's Ctrl+C.
+  if (signal_number == 2) return "Ctrl+C (signal 2)";
+  return "signal " + std::to_string(signal_number);
+}
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
   ProcessResult result;
-  if (argv.empty()) return result;
+  if (argv.empty()) {
+    result.error = "no program given";
+    return result;
+  }
   HANDLE read_end = nullptr;
   HANDLE write_end = nullptr;
-  if (options.capture_output && !CreatePipe(&read_end, &write_end, nullptr, 0)) return result;
-  HANDLE null_input = OpenNull(GENERIC_READ);
+  if (options.capture_output && !CreatePipe(&read_end, &write_end, nullptr, 0)) {
+    result.error = win32::ErrorText(GetLastError());
+    return result;
+  }
+  HANDLE null_input = options.inherit_input ? nullptr : OpenNull(GENERIC_READ);
+  HANDLE input = options.inherit_input ? GetStdHandle(STD_INPUT_HANDLE) : null_input;
   HANDLE output = options.capture_output ? write_end : GetStdHandle(STD_OUTPUT_HANDLE);
   HANDLE error = options.capture_output ? write_end : GetStdHandle(STD_ERROR_HANDLE);
   HANDLE process = nullptr;
+  // While a child that shares our console runs, Ctrl+C ends it alone and is noted.
+  std::unique_ptr<win32::InterruptGuard> guard;
+  if (options.wait_through_interrupt) guard = std::make_unique<win32::InterruptGuard>();
   // A captured child needs no console window of its own; one that writes to ours shares it.
-  bool started = StartChild(argv, options.working_directory, null_input, output, error,
-                            options.capture_output ? CREATE_NO_WINDOW : 0, &process);
+  bool started = StartChild(argv, options.working_directory, input, output, error,
+                            options.capture_output ? CREATE_NO_WINDOW : 0, &process,
+                            &result.error);
   Close(&write_end);
   Close(&null_input);
   if (!started) {
@@ -91,12 +126,8 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
     reader = std::thread([&result, &options, read_end] {
       char buffer[65536];
       DWORD n = 0;
-      while (::ReadFile(read_end, buffer, sizeof buffer, &n, nullptr) && n > 0) {
-        size_t room = options.output_limit > result.output.size()
-                          ? options.output_limit - result.output.size()
-                          : 0;
-        result.output.append(buffer, std::min<size_t>(room, n));
-      }
+      while (::ReadFile(read_end, buffer, sizeof buffer, &n, nullptr) && n > 0)
+        Keep(&result.output, buffer, n, options);
     });
   }
   DWORD wait = options.timeout_ms < 0 ? INFINITE : static_cast<DWORD>(options.timeout_ms);
@@ -107,7 +138,15 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
   }
   if (reader.joinable()) reader.join();
   Close(&read_end);
+  if (options.keep_last_output && result.output.size() > options.output_limit)
+    result.output.erase(0, result.output.size() - options.output_limit);
   result.exit_code = result.timed_out ? -1 : ExitCode(process);
+  if (guard && !result.timed_out &&
+      (guard->interrupted() || static_cast<DWORD>(result.exit_code) == win32::kControlCExit)) {
+    result.interrupted = true;
+    result.signal = 2;
+    result.exit_code = -1;
+  }
   Close(&process);
   return result;
 }
@@ -139,6 +178,15 @@ std::string FindProgram(const std::string& name, const std::string& folder) {
     start = end + 1;
   }
   return std::string();
+}
+
+bool IsExecutableFile(const std::string& path) {
+  // Windows runs a program by its extension; a name without one means the ".exe".
+  std::string file = HasExtension(path) ? path : path + ".exe";
+  if (!IsFile(file)) return false;
+  std::string extension = file.substr(file.rfind('.'));
+  for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return extension == ".exe" || extension == ".com";
 }
 
 ChildProcess::~ChildProcess() {

@@ -81,10 +81,14 @@ TEST(ProcessWin32, CommandsRunThroughCmdExe) {
   std::string dir = platform::MakeTempFolder("shell-win32");
   ASSERT_FALSE(dir.empty());
   // cmd.exe's own syntax: "&&", "if exist", "%VAR%" and exit codes.
-  EXPECT_EQ(platform::RunShellCommand("cd /d \"" + dir + "\" && echo made> made.txt"), 0);
+  platform::ProcessResult made =
+      platform::RunShellCommand("cd /d \"" + dir + "\" && echo made> made.txt");
+  EXPECT_TRUE(made.started);
+  EXPECT_EQ(made.exit_code, 0);
   EXPECT_EQ(platform::ReadFile(dir + "\\made.txt").value_or(""), "made\r\n");
-  EXPECT_EQ(platform::RunShellCommand("if exist \"" + dir + "\\made.txt\" exit 7"), 7);
-  EXPECT_NE(platform::RunShellCommand("akqp-no-such-command-here"), 0);
+  EXPECT_EQ(platform::RunShellCommand("if exist \"" + dir + "\\made.txt\" exit 7").exit_code, 7);
+  EXPECT_NE(platform::RunShellCommand("akqp-no-such-command-here").exit_code, 0);
+  EXPECT_FALSE(platform::RunShellCommand("exit 3").interrupted);
   platform::RemoveTree(dir);
 }
 

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "common/platform/process.h"
+
 namespace platform {
 
 // The command interpreter's language, for callers (tests) that write commands for it.
@@ -14,10 +16,16 @@ constexpr ShellKind kShellKind = ShellKind::kCmd;
 constexpr ShellKind kShellKind = ShellKind::kPosixShell;
 #endif
 
-// Runs `command` through the command interpreter (/bin/sh -c, on Windows cmd.exe /c) in the current working
-// directory, with our standard input and output, and waits for it. The command's exit
-// status; -1 when the interpreter could not be started or the command was ended by a
-// signal.
-int RunShellCommand(const std::string& command);
+// Runs `command` through the command interpreter (/bin/sh -c; on Windows cmd.exe /c, as
+// the C runtime's system() does) in the current working
+// directory, with our standard input and output, and waits for it, as the C library's
+// system() does: while it runs, the user's interrupt from the keyboard (Ctrl-C) ends the
+// command alone and shows in the result (`interrupted`), so that the caller can stop.
+// `started` is false (with `error`) when the interpreter could not be started; otherwise
+// `exit_code` is the command's exit status, or -1 with `signal` set when a signal ended it.
+ProcessResult RunShellCommand(const std::string& command);
+
+// The interpreter that RunShellCommand uses, for messages.
+std::string ShellProgram();
 
 }  // namespace platform

@@ -1,19 +1,22 @@
 #include "common/platform/shell.h"
 
-#include <sys/wait.h>
-
 #include <cstdio>
-#include <cstdlib>
 
 namespace platform {
 
-int RunShellCommand(const std::string& command) {
+std::string ShellProgram() {
+  return "/bin/sh";
+}
+
+ProcessResult RunShellCommand(const std::string& command) {
   // Our own buffered output must come before anything the command prints.
   std::fflush(stdout);
   std::fflush(stderr);
-  int status = std::system(command.c_str());
-  if (status == -1 || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
+  ProcessOptions options;
+  options.capture_output = false;
+  options.inherit_input = true;
+  options.wait_through_interrupt = true;
+  return RunProcess({ShellProgram(), "-c", "--", command}, options);
 }
 
 }  // namespace platform

@@ -43,6 +43,9 @@ BOOL WINAPI Handler(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
+      // While a child that shares the console runs, the interrupt is its to handle.
+      if (win32::InterruptGuarded()) return FALSE;
+      [[fallthrough]];
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT: {
@@ -99,6 +102,15 @@ void RemoveSignalCleanup(int token) {
   std::lock_guard<std::mutex> lock(g_mutex);
   RemoveLocked(token);
 }
+
+// Children need no registration here: every child is in the job that the handler ends
+// (and that the system ends with us). A token keeps the interface's bookkeeping.
+int AddSignalCleanupProcess(int64_t) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return AddLocked({});
+}
+
+void SetSignalCleanupProcess(int, int64_t) {}
 
 void SetSignalCleanupPaths(const std::vector<std::string>& paths) {
   std::lock_guard<std::mutex> lock(g_mutex);

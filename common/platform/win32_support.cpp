@@ -1,6 +1,40 @@
 #include "common/platform/win32_support.h"
 
+#include <atomic>
+
 namespace platform::win32 {
+namespace {
+
+std::atomic<int> g_guards{0};
+std::atomic<bool> g_interrupted{false};
+
+BOOL WINAPI GuardHandler(DWORD event) {
+  if ((event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) && g_guards.load() > 0) {
+    g_interrupted = true;
+    return TRUE;
+  }
+  return FALSE;
+}
+
+}  // namespace
+
+InterruptGuard::InterruptGuard() {
+  static const bool installed = SetConsoleCtrlHandler(GuardHandler, TRUE) != 0;
+  (void)installed;
+  if (g_guards.fetch_add(1) == 0) g_interrupted = false;
+}
+
+InterruptGuard::~InterruptGuard() {
+  g_guards.fetch_sub(1);
+}
+
+bool InterruptGuard::interrupted() const {
+  return g_interrupted.load();
+}
+
+bool InterruptGuarded() {
+  return g_guards.load() > 0;
+}
 
 std::string ErrorText(DWORD code) {
   switch (code) {

@@ -35,4 +35,21 @@ bool CreateChild(const std::vector<std::string>& argv, const std::string& workin
                  bool inherit, DWORD creation_flags, STARTUPINFOA* startup,
                  PROCESS_INFORMATION* info, DWORD* error);
 
+// While a guard lives, Ctrl+C and Ctrl+Break from the console do not end this process
+// (a child that shares the console gets them and ends): they are noted, so that the caller
+// can stop after the child, as the C library's system() does on POSIX.
+class InterruptGuard {
+ public:
+  InterruptGuard();
+  ~InterruptGuard();
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+  bool interrupted() const;
+};
+// True while a guard lives (the signal clean-up leaves such an interrupt alone).
+bool InterruptGuarded();
+
+// The exit code of a console program ended by Ctrl+C.
+constexpr DWORD kControlCExit = 0xC000013A;
+
 }  // namespace platform::win32

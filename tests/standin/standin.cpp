@@ -10,13 +10,26 @@
 //   fill N          writes N bytes of "y\n"
 //   exit N          ends with status N
 //   true            ends with status 0
+//   false           ends with status 1
+//   count N         writes "line0" to "line<N-1>", one line each (N from the first number
+//                   among the arguments, 2000 when there is none)
+//   gate ARGS...    writes "first", waits until the file named by the second argument
+//                   exists, then writes "second\r\nthird" (a compiler whose output comes
+//                   in two parts; the second argument is a compiler run's input)
+//   late ARGS...    writes "start", waits a second, writes "late" and creates the file
+//                   named by the second argument
 //   sleep MS        waits MS milliseconds, then ends with status 0
 //   cwd             writes the current folder and a line end
 //   log ARGS...     appends "cli", each argument and "--", one per line, to log.txt in
 //                   the current folder, then fails when the second argument (the input
 //                   of a compiler run) holds the word "fail" (a stand-in compiler)
-//   opener ARGS...  writes its arguments, one per line, to the file "opened" beside the
-//                   program, through a temporary name (a stand-in desktop opener)
+//   opener ARGS...  writes its arguments, separated by line ends, to the file "opened"
+//                   beside the program, through a temporary name (a stand-in desktop
+//                   opener)
+//   hold FILE       opens FILE for reading as an ordinary program does (others may read
+//                   it, not replace it), writes "held" and keeps it open until killed
+//   cwdfile         waits 300 ms, then writes the current folder to the file "opened" in
+//                   that folder
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -78,6 +91,24 @@ int main(int argc, char** argv) {
     return args.empty() ? 0 : std::atoi(args[0].c_str());
   } else if (mode == "true") {
     return 0;
+  } else if (mode == "false") {
+    return 1;
+  } else if (mode == "count") {
+    long n = 2000;
+    for (const std::string& a : args)
+      if (!a.empty() && a[0] >= '0' && a[0] <= '9') n = std::atol(a.c_str());
+    for (long i = 0; i < n; ++i) platform::ConsoleWriteRaw("line" + std::to_string(i) + "\n");
+  } else if (mode == "gate" || mode == "late") {
+    const std::string file = args.size() > 1 ? args[1] : std::string();
+    platform::ConsoleWriteRaw(mode == "gate" ? "first\n" : "start\n");
+    if (mode == "gate") {
+      while (!platform::PathExists(file)) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      platform::ConsoleWriteRaw("second\r\nthird");
+    } else {
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+      platform::ConsoleWriteRaw("late\n");
+      platform::CreateEmptyFile(file);
+    }
   } else if (mode == "sleep") {
     std::this_thread::sleep_for(std::chrono::milliseconds(args.empty() ? 0 : std::atol(args[0].c_str())));
   } else if (mode == "cwd") {
@@ -93,8 +124,17 @@ int main(int argc, char** argv) {
     if (args.size() > 1 && args[1].find("fail") != std::string::npos) return 1;
   } else if (mode == "opener") {
     std::string text;
-    for (const std::string& a : args) text += a + "\n";
+    for (const std::string& a : args) text += (text.empty() ? "" : "\n") + a;
     if (!platform::WriteFileAtomic(platform::ProgramFolder() + "opened", text)) return 1;
+  } else if (mode == "hold") {
+    std::FILE* held = args.empty() ? nullptr : std::fopen(args[0].c_str(), "rb");
+    if (held == nullptr) return 1;
+    platform::ConsoleWriteRaw("held\n");
+    std::this_thread::sleep_for(std::chrono::minutes(5));
+    std::fclose(held);
+  } else if (mode == "cwdfile") {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    if (!platform::WriteFileAtomic("opened", platform::CurrentDirectory())) return 1;
   } else {
     std::fprintf(stderr, "akqp-standin: unknown mode '%s'\n", mode.c_str());
     return 2;
