@@ -14,5 +14,6 @@ set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
 set(FLTK_CONFIG ${AKQP_WIN32_PREFIX}/bin/fltk-config CACHE FILEPATH "fltk-config of the prefix" FORCE)
 
 # GCC 12 warns wrongly about overlapping copies inside std::string when it inlines them
-# for 32-bit targets at -O2 (GCC bug 105329); the code it names is the library's own.
+# for 32-bit targets at -O3, the Release level (GCC bug 105329); the code it names is the
+# library's own.
 add_compile_options(-Wno-restrict)
