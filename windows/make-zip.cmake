@@ -49,7 +49,7 @@ file(GLOB_RECURSE entries RELATIVE ${STAGE} ${STAGE}/*)
 list(SORT entries)
 file(REMOVE ${ZIP}.tmp)
 execute_process(COMMAND ${CMAKE_COMMAND} -E tar cf ${ZIP}.tmp --format=zip
-                        --mtime=2000-01-01T00:00:00Z -- ${entries}
+                        "--mtime=2000-01-01 00:00:00 UTC" -- ${entries}
                 WORKING_DIRECTORY ${STAGE} RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "make-zip.cmake: could not write ${ZIP}")

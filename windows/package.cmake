@@ -5,8 +5,11 @@
 
 # FLTK's headers test WIN32, which GCC defines only in the GNU dialects, not in strict
 # C++20. The window program is a window program: no console opens with it.
+# FLTK's headers come from the prefix through fltk-config's -I: mark them as system
+# headers, as they are on Linux, so that their own warnings stay out of ours.
 if(TARGET akqp)
   target_compile_definitions(akqp PRIVATE WIN32)
+  target_include_directories(akqp SYSTEM PRIVATE ${AKQP_WIN32_PREFIX}/include)
   set_target_properties(akqp PROPERTIES WIN32_EXECUTABLE ON)
 endif()
 

@@ -14,7 +14,9 @@ build=${BUILD_WIN32:-build-win32}
 jobs=${JOBS:-2}
 
 if [ -z "${AKQP_IN_WINE_SESSION:-}" ]; then
-  prefix=$(sh windows/build-libs.sh | tail -n 1)
+  # A missing or altered archive stops everything here, with the script's message.
+  prefix=$(sh windows/build-libs.sh) || exit 1
+  prefix=$(echo "$prefix" | tail -n 1)
   AKQP_IN_WINE_SESSION=1 AKQP_WIN32_PREFIX="$prefix" exec sh windows/with-wine.sh sh "$0" "$what"
 fi
 

@@ -141,24 +141,29 @@ dofile("core.lua")
 local f = assert(loadfile(arg[1], "b"))
 local module = f()
 assert(type(module) == "table" and type(module.info) == "table", "no module table")
-io.write(module.info.name, "\n")
+io.write("module: ", module.info.name, "\n")
 EOF
+chunks_run=0
 for example in "$src"/examples/*.lua; do
   name=$(basename "$example" .lua)
   if ! (cd "$chunks" && AKQP_CONFIG_HOME="$chunks/config" NO_COLOR=1 \
           "$wine_run" "$win/akqp-cli.exe" --lua "$name.lua" --out "$name.qp" >/dev/null 2>&1 &&
-        "$wine_run" "$win/qpinfo.exe" --chunk "$name.luac" "$name.qp" >/dev/null 2>&1); then
+        "$wine_run" "$win/qpinfo.exe" --chunk "$name.luac" "$name.qp" >"$name.info" 2>&1); then
     echo "FAIL: $name: akqp-cli.exe or qpinfo.exe --chunk failed"
     failures=$((failures + 1))
     continue
   fi
-  expected=$(sed -n 's/^ *name *= *"\([^"]*\)".*/\1/p' "$example" | head -n 1)
-  got=$(cd "$chunks" && "$wine_run" "$win/tools/lua.exe" run_chunk.lua "$name.luac" 2>&1 | tr -d '\r') || true
+  expected="module: $(tr -d '\r' < "$chunks/$name.info" | sed -n 's/^chunk name: //p')"
+  got=$(cd "$chunks" && "$wine_run" "$win/tools/lua.exe" run_chunk.lua "$name.luac" 2>&1 | tr -d '\r' |
+        tail -n 1) || true
   if [ "$got" != "$expected" ]; then
     echo "FAIL: $name: the stored chunk in lua.exe gave '$got', expected '$expected'"
     failures=$((failures + 1))
   fi
+  chunks_run=$((chunks_run + 1))
 done
+
+echo "ran $chunks_run stored chunks written by akqp-cli.exe in lua.exe"
 
 if [ "$failures" != 0 ]; then
   echo "$failures failures"

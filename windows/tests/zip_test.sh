@@ -8,9 +8,10 @@
 #   zip_test.sh ZIP SOURCE
 set -eu
 zip=$1 src=$2
+[ -f "$zip" ] || { echo "FAIL: $zip is missing"; exit 1; }
+zip=$(cd "$(dirname "$zip")" && pwd)/$(basename "$zip")
 src=$(cd "$src" && pwd)
 wine_run="$src/windows/wine-run.sh"
-[ -f "$zip" ] || { echo "FAIL: $zip is missing"; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/akqp-zip-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
