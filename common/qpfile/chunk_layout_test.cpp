@@ -142,7 +142,9 @@ TEST(ChunkLayoutTest, HostChunksRunInThe32BitLua) {
   platform::ProcessResult refused =
       platform::RunProcess({lua, driver_path, folder + "/native.luac"}, {});
   // A 32-bit build's own dump has the host's layout already (the Windows build).
-  if (sizeof(size_t) != 4) EXPECT_NE(refused.exit_code, 0);
+  if (sizeof(size_t) != 4) {
+    EXPECT_NE(refused.exit_code, 0);
+  }
   platform::RemoveTree(folder);
 }
 
