@@ -6,7 +6,7 @@ set -eu
 PACKAGES="build-essential cmake pkg-config
   liblua5.3-dev libpcre2-dev libexpat1-dev zlib1g-dev libpng-dev
   fasm libfltk1.3-dev libgtest-dev
-  lua-penlight xvfb xdotool imagemagick x11-utils xdg-utils"
+  lua-penlight xvfb xdotool imagemagick x11-utils xdg-utils man-db groff-base"
 
 missing=""
 for p in $PACKAGES; do
