@@ -88,24 +88,36 @@ std::vector<std::string> Sorted(std::vector<std::string> lines) {
   return lines;
 }
 
-const char kWarningsScript[] = R"(
+// Names a library of this system (see e2e::TheSystemLibrary) for LIB, FUNCTION and
+// OTHER_FUNCTION.
+std::string WithSystemLibrary(std::string text) {
+  const e2e::SystemLibrary& lib = e2e::TheSystemLibrary();
+  for (const auto& [token, value] : {std::pair<std::string, std::string>{"OTHER_FUNCTION", lib.other_function},
+                                     {"FUNCTION", lib.function}, {"LIB", lib.name}}) {
+    for (size_t at = 0; (at = text.find(token, at)) != std::string::npos; at += value.size())
+      text.replace(at, token.size(), value);
+  }
+  return text;
+}
+
+const std::string kWarningsScript = WithSystemLibrary(R"(
 return {
   info = { name = "Warnings" },
   assemblies = {
     [1] = { assembly = "use32\nret" },
     plain = "use32\nret",
     ok = { assembly = "use32\nret", dependencies = {
-      "libc.so.6",
+      "LIB",
       "libakqp-does-not-exist.so|f",
-      "libc.so.6|puts, akqp_not_exported",
-      "libc.so.6|",
+      "LIB|FUNCTION, akqp_not_exported",
+      "LIB|",
     } },
-    single = { assembly = "use32\nnop\nret", dependencies = "libc.so.6|puts" },
+    single = { assembly = "use32\nnop\nret", dependencies = "LIB|FUNCTION" },
     broken = { assembly = "use32\nnop\nlea eax, 5\nret" },
-    missing = { dependencies = { "libc.so.6|strlen" } },
+    missing = { dependencies = { "LIB|OTHER_FUNCTION" } },
   },
 }
-)";
+)");
 
 TEST_F(AssembliesE2eTest, EveryWarningIsDrawnAndTheSettingSilencesThem) {
   e2e::RunResult on = Compile(kWarningsScript);
@@ -113,10 +125,11 @@ TEST_F(AssembliesE2eTest, EveryWarningIsDrawnAndTheSettingSilencesThem) {
   for (const std::string& line : {
            w + "This should be a string-indexed table containing only tables, ignored an index.",
            w + "In Assembly entry 'ok', a dependency should have the format "
-               "'libraryPath.dll|FunctionNameA,otherFunctionA', 'libc.so.6' has been ignored.",
+               "'libraryPath.dll|FunctionNameA,otherFunctionA', '" + e2e::TheSystemLibrary().name + "' has been ignored.",
            w + "In Assembly entry 'ok', library 'libakqp-does-not-exist.so' in "
                "'libakqp-does-not-exist.so|f' could not be loaded and thus not be checked.",
-           w + "In Assembly entry 'ok', 'akqp_not_exported' could not be found in library 'libc.so.6'.",
+           w + "In Assembly entry 'ok', 'akqp_not_exported' could not be found in library '" +
+               e2e::TheSystemLibrary().name + "'.",
            w + "In Assembly entry 'single', the field 'dependencies' should be nil or a "
                "numerically indexed string table.",
            std::string("[ERROR] assemblies: Assembly entry 'broken' error [-109]: Line 3: Invalid operand."),

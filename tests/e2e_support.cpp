@@ -13,14 +13,27 @@
 
 namespace e2e {
 
+namespace {
+
+// The folders are given without a drive under Wine ("/work/x"), which names a folder of
+// the current drive only; the programs the tests start run in scratch folders on another
+// drive, so the folders are made whole first (a no-op for a POSIX absolute path).
+std::string Whole(const char* dir) {
+  std::error_code ec;
+  std::filesystem::path whole = std::filesystem::absolute(dir, ec);
+  return ec ? dir : whole.string();
+}
+
+}  // namespace
+
 std::string BuildDir() {
   const char* dir = std::getenv("AKQP_BUILD_DIR");
-  return dir ? dir : AKQP_DEFAULT_BUILD_DIR;
+  return Whole(dir ? dir : AKQP_DEFAULT_BUILD_DIR);
 }
 
 std::string SourceDir() {
   const char* dir = std::getenv("AKQP_SOURCE_DIR");
-  return dir ? dir : AKQP_DEFAULT_SOURCE_DIR;
+  return Whole(dir ? dir : AKQP_DEFAULT_SOURCE_DIR);
 }
 
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
@@ -149,6 +162,32 @@ RunResult Compile(const Scratch& scratch, const std::string& script_path,
   options.env = scratch.Env();
   options.cwd = scratch.path();
   return Run("akqp-cli", args, options);
+}
+
+const SystemLibrary& TheSystemLibrary() {
+#ifdef _WIN32
+  static const SystemLibrary library{"kernel32.dll", "GetTickCount", "lstrlenA"};
+#else
+  static const SystemLibrary library{"libc.so.6", "puts", "strlen"};
+#endif
+  return library;
+}
+
+bool IsOtherSystemsLibraryWarning(const std::string& line) {
+  static const std::string warning = "[WARNING] assemblies: In Assembly entry '";
+  static const std::string tail = "' could not be loaded and thus not be checked.";
+  if (line.rfind(warning, 0) != 0 || line.size() < tail.size() ||
+      line.compare(line.size() - tail.size(), tail.size(), tail) != 0)
+    return false;
+  size_t at = line.find("', library '");
+  if (at == std::string::npos) return false;
+  at += 12;
+  std::string library = line.substr(at, line.find('\'', at) - at);
+#ifdef _WIN32
+  return library.find(".so") != std::string::npos;
+#else
+  return library.size() > 4 && library.compare(library.size() - 4, 4, ".dll") == 0;
+#endif
 }
 
 }  // namespace e2e

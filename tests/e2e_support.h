@@ -65,6 +65,20 @@ std::string StandInCopy(const std::string& folder, const std::string& mode);
 // when it is missing or not a 32-bit x86 program.
 std::string HostLua(std::string* why);
 
+// A library every machine of this system has, for dependency checks, and two functions
+// it defines itself: libc.so.6 with puts and strlen, or kernel32.dll with GetTickCount
+// and lstrlenA.
+struct SystemLibrary {
+  std::string name, function, other_function;
+};
+const SystemLibrary& TheSystemLibrary();
+
+// True for the warning that a dependency's library could not be loaded when the library
+// is one of the other system's (a ".so" here on Windows, a ".dll" on Linux): the examples
+// name Linux libraries, which cannot load on Windows, and the host's DLLs cannot load
+// on Linux.
+bool IsOtherSystemsLibraryWarning(const std::string& line);
+
 // Runs akqp-cli --lua <script> --out <out> with the scratch folder's settings.
 RunResult Compile(const Scratch& scratch, const std::string& script_path,
                   const std::string& out_path, const std::vector<std::string>& extra = {});

@@ -1,5 +1,6 @@
-// Every script in examples/ compiles without a warning or an error, and its QP file
-// reads back with the module name and the machine code the script defines.
+// Every script in examples/ compiles without an error or a warning (but that a library
+// of the other system cannot be loaded), and its QP file reads back with the module name
+// and the machine code the script defines.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -55,7 +56,9 @@ TEST(ExamplesE2eTest, EachExampleCompilesCleanly) {
     EXPECT_EQ(result.exit_code, 0) << result.output;
     bool success = false;
     for (const std::string& line : result.lines) {
-      EXPECT_EQ(line.find("[WARNING]"), std::string::npos) << line;
+      if (!e2e::IsOtherSystemsLibraryWarning(line)) {
+        EXPECT_EQ(line.find("[WARNING]"), std::string::npos) << line;
+      }
       EXPECT_EQ(line.find("[ERROR]"), std::string::npos) << line;
       if (line.rfind("Compilation successful, script compiled to '", 0) == 0) success = true;
     }

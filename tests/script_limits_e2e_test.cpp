@@ -247,27 +247,42 @@ TEST_F(ScriptLimitsTest, NativeInternalsAreOutOfReach) {
 // A dependency names a library that must define each function itself; a path that is
 // not a regular file is never opened and draws the "could not be loaded" warning.
 TEST_F(ScriptLimitsTest, DependencyChecks) {
+  std::filesystem::create_directory(scratch_.Path("folder"));
+  const std::string prefix = "[WARNING] assemblies: In Assembly entry 'a', ";
+#ifdef _WIN32
+  scratch_.Write("plain.dll", "not a library");
+  const std::string dependencies =
+      "'./folder|x', 'plain.dll|x', 'user32.dll|MessageBoxA, GetTickCount', "
+      "'kernel32.dll|GetTickCount,MessageBoxA'";
+  const Lines expected = {
+      prefix + "library './folder' in './folder|x' could not be loaded and thus not be checked.",
+      prefix + "library 'plain.dll' in 'plain.dll|x' could not be loaded and thus not be checked.",
+      prefix + "'GetTickCount' could not be found in library 'user32.dll'.",
+      prefix + "'MessageBoxA' could not be found in library 'kernel32.dll'.",
+  };
+#else
   e2e::RunOptions options;
   options.cwd = scratch_.path();
   ASSERT_EQ(e2e::Run("/usr/bin/mkfifo", {"fifo"}, options).exit_code, 0);
-  std::filesystem::create_directory(scratch_.Path("folder"));
+  const std::string dependencies =
+      "'./fifo|x', './folder|x', '/dev/zero|x', 'libz.so.1|crc32,malloc', 'libm.so.6|printf, cos', "
+      "'libc.so.6|puts,malloc'";
+  const Lines expected = {
+      prefix + "library './fifo' in './fifo|x' could not be loaded and thus not be checked.",
+      prefix + "library './folder' in './folder|x' could not be loaded and thus not be checked.",
+      prefix + "library '/dev/zero' in '/dev/zero|x' could not be loaded and thus not be checked.",
+      prefix + "'malloc' could not be found in library 'libz.so.1'.",
+      prefix + "'printf' could not be found in library 'libm.so.6'.",
+  };
+#endif
   auto r = Compile(
-      "return { info = { name = 'm' }, assemblies = { a = { assembly = 'use32\\nret', dependencies = {\n"
-      "  './fifo|x', './folder|x', '/dev/zero|x', 'libz.so.1|crc32,malloc', 'libm.so.6|printf, cos', 'libc.so.6|puts,malloc'\n"
-      "} } } }");
+      "return { info = { name = 'm' }, assemblies = { a = { assembly = 'use32\\nret', dependencies = {\n" +
+      dependencies + "\n} } } }");
   EXPECT_EQ(r.exit_code, 0) << r.output;
-  const std::string prefix = "[WARNING] assemblies: In Assembly entry 'a', ";
   Lines warnings;
   std::copy_if(r.lines.begin(), r.lines.end(), std::back_inserter(warnings),
                [](const std::string& line) { return line.rfind("[WARNING]", 0) == 0; });
-  EXPECT_EQ(warnings, (Lines{
-                          prefix + "library './fifo' in './fifo|x' could not be loaded and thus not be checked.",
-                          prefix + "library './folder' in './folder|x' could not be loaded and thus not be checked.",
-                          prefix + "library '/dev/zero' in '/dev/zero|x' could not be loaded and thus not be checked.",
-                          prefix + "'malloc' could not be found in library 'libz.so.1'.",
-                          prefix + "'printf' could not be found in library 'libm.so.6'.",
-                      }))
-      << r.output;
+  EXPECT_EQ(warnings, expected) << r.output;
   EXPECT_TRUE(Exists("a.qp"));
 }
 

@@ -13,8 +13,16 @@ extern "C" {
 
 #include "cli/assembler/assembler.h"
 #include "common/platform/console.h"
+#include "common/platform/fs.h"
 
 namespace {
+
+// A library every machine of the system has, and two functions it defines itself.
+#ifdef _WIN32
+const std::string kLib = "kernel32.dll", kFunction = "GetTickCount", kOtherFunction = "lstrlenA";
+#else
+const std::string kLib = "libc.so.6", kFunction = "puts", kOtherFunction = "strlen";
+#endif
 
 // Runs ProcessAssemblies on the table a Lua expression gives, capturing the lines.
 class AssembliesTest : public testing::Test {
@@ -113,25 +121,28 @@ TEST_F(AssembliesTest, NumberAsAssemblyIsTakenAsText) {
 }
 
 TEST_F(AssembliesTest, DependencyChecks) {
-  Process(R"({ d = { assembly = 'use32\nret', dependencies = {
-      'libc.so.6|puts, akqp_no_such_function,,strlen|ignored_after_second_bar',
-      'libakqp-missing.so|puts',
-      ' libc.so.6|puts',
-      'libc.so.6|',
-      'libc.so.6',
-      42,
-      named = 'libakqp-missing.so|x',
-      [3.5] = 'libakqp-missing2.so|y',
-      {},
-  } } })");
+  Process("{ d = { assembly = 'use32\\nret', dependencies = {"
+          "  '" + kLib + "|" + kFunction + ", akqp_no_such_function,," + kOtherFunction +
+          "|ignored_after_second_bar',"
+          "  'libakqp-missing.so|puts',"
+          "  ' " + kLib + "|" + kFunction + "',"
+          "  '" + kLib + "|',"
+          "  '" + kLib + "',"
+          "  42,"
+          "  named = 'libakqp-missing.so|x',"
+          "  [3.5] = 'libakqp-missing2.so|y',"
+          "  {},"
+          "} } }");
   const std::string w = "[WARNING] assemblies: In Assembly entry 'd', ";
   Lines expected = {
       "Attempting assembling 'd'.",
       "Processing dependencies in 'd'.",
-      w + "'akqp_no_such_function' could not be found in library 'libc.so.6'.",
+      w + "'akqp_no_such_function' could not be found in library '" + kLib + "'.",
       w + "library 'libakqp-missing.so' in 'libakqp-missing.so|puts' could not be loaded and thus not be checked.",
-      w + "library ' libc.so.6' in ' libc.so.6|puts' could not be loaded and thus not be checked.",
-      w + "a dependency should have the format 'libraryPath.dll|FunctionNameA,otherFunctionA', 'libc.so.6' has been ignored.",
+      w + "library ' " + kLib + "' in ' " + kLib + "|" + kFunction +
+          "' could not be loaded and thus not be checked.",
+      w + "a dependency should have the format 'libraryPath.dll|FunctionNameA,otherFunctionA', '" +
+          kLib + "' has been ignored.",
       w + "a dependency should have the format 'libraryPath.dll|FunctionNameA,otherFunctionA', '42' has been ignored.",
       w + "library 'libakqp-missing2.so' in 'libakqp-missing2.so|y' could not be loaded and thus not be checked.",
   };
@@ -178,7 +189,8 @@ TEST_F(AssembliesTest, NamesAreDataAndIncdirIsReplaced) {
   EXPECT_EQ(tables_.assembly_text.begin()->second,
             "use32\n; " + IncludeFolder() + " " + IncludeFolder() + "\nnop");
   // The program's folder with its separator, then a separator and "asm".
-  EXPECT_EQ(IncludeFolder().substr(IncludeFolder().size() - 5), "//asm");
+  EXPECT_EQ(IncludeFolder().substr(IncludeFolder().size() - 5),
+            std::string(2, platform::kSeparator) + "asm");
 }
 
 int ProcessProtected(lua_State* L) {
