@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "common/platform/fs.h"
-#include "common/platform/shell.h"
 #include "tests/e2e_support.h"
 
 namespace gui {
@@ -26,15 +25,6 @@ class CompileRunTest : public ::testing::Test {
     ASSERT_FALSE(folder_.empty());
   }
   void TearDown() override { platform::RemoveTree(folder_); }
-
-  // A stand-in written as a shell script (POSIX only).
-  std::string Script(const std::string& name, const std::string& body) {
-    std::string path = folder_ + "/" + name;
-    EXPECT_TRUE(platform::WriteFileAtomic(path, "#!/bin/sh\n" + body));
-    EXPECT_EQ(std::system(("chmod +x '" + path + "'").c_str()), 0);
-    return path;
-  }
-  static bool HasPosixShell() { return platform::kShellKind == platform::ShellKind::kPosixShell; }
 
   std::string StandIn(const std::string& mode) {
     std::string path = e2e::StandInCopy(folder_, mode);
@@ -135,12 +125,10 @@ TEST_F(CompileRunTest, WakesOncePerBatchHoweverManyLines) {
 }
 
 TEST_F(CompileRunTest, TakesALongOutputInPortionsOfTheGivenSize) {
-  if (!HasPosixShell()) GTEST_SKIP() << "its stand-in compiler is a sh script (not yet a form of the stand-in program)";
-  // 1000 lines of 9 bytes (10 with their line end), then the end once the test says so.
-  std::string gate = folder_ + "/gate";
-  std::string cli = Script("cli", "i=1000; while [ $i -lt 2000 ]; do echo line_$i; i=$((i+1)); done\n"
-                                  "while [ ! -e '" + gate + "' ]; do sleep 0.01; done\n");
-  CompileRun run(cli, "in.lua", "out.qp", folder_, nullptr);
+  // 1000 lines of at most 7 bytes (9 with their line end), then the end once the test
+  // says so.
+  std::string gate = folder_ + platform::kSeparator + "gate-open";
+  CompileRun run(StandIn("countgate"), gate, "out.qp", folder_, nullptr);
   std::vector<std::string> all;
   int portions = 0;
   auto deadline = steady_clock::now() + std::chrono::seconds(5);
@@ -151,54 +139,55 @@ TEST_F(CompileRunTest, TakesALongOutputInPortionsOfTheGivenSize) {
       continue;
     }
     ++portions;
-    EXPECT_LE(batch.lines.size(), 100u);
+    EXPECT_LE(batch.lines.size(), 1000u / 5);
     EXPECT_FALSE(batch.finished);
     all.insert(all.end(), batch.lines.begin(), batch.lines.end());
   }
-  EXPECT_GE(portions, 10);
+  EXPECT_GE(portions, 6);
   ASSERT_EQ(all.size(), 1000u);
-  EXPECT_EQ(all.front(), "line_1000");
-  EXPECT_EQ(all.back(), "line_1999");
+  EXPECT_EQ(all.front(), "line0");
+  EXPECT_EQ(all.back(), "line999");
   ASSERT_TRUE(platform::CreateEmptyFile(gate));
   bool finished = false;
   EXPECT_TRUE(Collect(run, &finished).empty());
   EXPECT_TRUE(finished);
 
   // A line longer than the limit still comes, alone.
-  CompileRun wide(Script("wide", "echo 0123456789\necho x\n"), "in.lua", "out.qp", folder_,
-                  nullptr);
+  CompileRun wide(StandIn("gate"), gate, "out.qp", folder_, nullptr);
   std::vector<std::string> lines;
   deadline = steady_clock::now() + std::chrono::seconds(5);
-  while (lines.size() < 2 && steady_clock::now() < deadline) {
+  while (lines.size() < 3 && steady_clock::now() < deadline) {
     CompileRun::Batch batch = wide.TakeLines(4);
     EXPECT_LE(batch.lines.size(), 1u);
     lines.insert(lines.end(), batch.lines.begin(), batch.lines.end());
     std::this_thread::sleep_for(milliseconds(5));
   }
-  EXPECT_EQ(lines, (std::vector<std::string>{"0123456789", "x"}));
+  EXPECT_EQ(lines, (std::vector<std::string>{"first", "second", "third"}));
 }
 
 TEST_F(CompileRunTest, ADroppedRunStillAnnouncesItsEnd) {
-  if (!HasPosixShell()) GTEST_SKIP() << "its stand-in compiler is a sh script (not yet a form of the stand-in program)";
-  std::string gate = folder_ + "/gate";
-  std::string cli = Script("cli", "echo start\n"
-                                  "while [ ! -e '" + gate + "' ]; do sleep 0.01; done\n"
-                                  "echo late\n");
+  std::string gate = folder_ + platform::kSeparator + "gate-open";
   std::atomic<int> wakes{0};
-  CompileRun run(cli, "in.lua", "out.qp", folder_, [&] { ++wakes; });
+  CompileRun run(StandIn("gate"), gate, "out.qp", folder_, [&] { ++wakes; });
   auto deadline = steady_clock::now() + std::chrono::seconds(5);
   while (wakes.load() == 0 && steady_clock::now() < deadline) {
     std::this_thread::sleep_for(milliseconds(5));
   }
   ASSERT_EQ(wakes.load(), 1);
-  run.DropOutput();  // its window closed: "start" is dropped with everything after it
+  run.DropOutput();  // its window closed: "first" is dropped with everything after it
   EXPECT_TRUE(run.TakeLines().lines.empty());
   ASSERT_TRUE(platform::CreateEmptyFile(gate));
   bool finished = false;
   std::vector<std::string> lines = Collect(run, &finished);
   EXPECT_TRUE(finished);
   EXPECT_TRUE(lines.empty());
-  EXPECT_EQ(wakes.load(), 2);  // the end, and nothing for the dropped "late"
+  // The end is announced just after it is recorded.
+  deadline = steady_clock::now() + std::chrono::seconds(5);
+  while (wakes.load() < 2 && steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  std::this_thread::sleep_for(milliseconds(50));
+  EXPECT_EQ(wakes.load(), 2);  // the end, and nothing for the dropped "second" and "third"
 }
 
 TEST_F(CompileRunTest, AbandoningNeverWaitsAndSilencesTheRun) {

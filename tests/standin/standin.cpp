@@ -13,6 +13,8 @@
 //   false           ends with status 1
 //   count N         writes "line0" to "line<N-1>", one line each (N from the first number
 //                   among the arguments, 2000 when there is none)
+//   countgate ARGS...  writes "line0" to "line999", then waits as gate does (a compiler
+//                   whose long output comes before its end)
 //   gate ARGS...    writes "first", waits until the file named by the second argument
 //                   exists, then writes "second\r\nthird" (a compiler whose output comes
 //                   in two parts; the second argument is a compiler run's input)
@@ -98,6 +100,10 @@ int main(int argc, char** argv) {
     for (const std::string& a : args)
       if (!a.empty() && a[0] >= '0' && a[0] <= '9') n = std::atol(a.c_str());
     for (long i = 0; i < n; ++i) platform::ConsoleWriteRaw("line" + std::to_string(i) + "\n");
+  } else if (mode == "countgate") {
+    for (int i = 0; i < 1000; ++i) platform::ConsoleWriteRaw("line" + std::to_string(i) + "\n");
+    const std::string file = args.size() > 1 ? args[1] : std::string();
+    while (!platform::PathExists(file)) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   } else if (mode == "gate" || mode == "late") {
     const std::string file = args.size() > 1 ? args[1] : std::string();
     platform::ConsoleWriteRaw(mode == "gate" ? "first\n" : "start\n");
