@@ -50,7 +50,11 @@ TEST(ConsoleWin32, ColoursBecomeConsoleAttributes) {
                               nullptr);
   if (screen == INVALID_HANDLE_VALUE) {
     if (made) FreeConsole();
-    GTEST_SKIP() << "no console can be had in this session";
+    // Wine gives a console only to a program started on a terminal; ctest runs this case
+    // a second time on one, where it must not be skipped.
+    if (platform::GetEnvironment("AKQP_CONSOLE_REQUIRED")) FAIL() << "no console could be had";
+    GTEST_SKIP() << "no console can be had in this session (no terminal under Wine; the "
+                    "case ConsoleWin32.ColoursOnATerminal runs it on one)";
   }
   auto attribute = [&] {
     CONSOLE_SCREEN_BUFFER_INFO info;
