@@ -282,6 +282,13 @@ bool WriteFileAtomic(const std::string& path, const std::string& data, std::stri
       CloseHandle(existing);
     }
   }
+  // A read-only file is kept: Windows refuses to rename over one, but not every system
+  // that runs Windows programs does (Wine replaced it, and its attribute with it).
+  WIN32_FILE_ATTRIBUTE_DATA existing;
+  if (Attributes(path, &existing) && (existing.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
+    SetError(error, win32::ErrorText(ERROR_ACCESS_DENIED));
+    return false;
+  }
   const std::string folder = FolderOf(path);
   std::string temp;
   HANDLE file = INVALID_HANDLE_VALUE;

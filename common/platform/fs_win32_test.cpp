@@ -1,5 +1,6 @@
 // What the file services do on Windows: "\" paths, drive letters, the application-data
-// folder, replacement of a file that another program holds open, long and non-ASCII names.
+// folder, replacement of a file that another program holds open or marks read-only, long
+// and non-ASCII names.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -70,6 +71,22 @@ TEST_F(FsWin32, AFileOpenInAnotherProgramIsKept) {
   EXPECT_EQ(platform::ReadFile(file).value_or(""), "previous");
   EXPECT_TRUE(platform::WriteFileAtomic(file, "new"));
   EXPECT_EQ(platform::ReadFile(file).value_or(""), "new");
+}
+
+TEST_F(FsWin32, AReadOnlyFileIsKeptAndADeviceIsWrittenInPlace) {
+  const std::string file = dir_ + "\\kept.qp";
+  ASSERT_TRUE(platform::WriteFileAtomic(file, "previous"));
+  ASSERT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY));
+  std::string error;
+  EXPECT_FALSE(platform::WriteFileAtomic(file, "new", &error));
+  EXPECT_EQ(error, "access is denied (the file is read-only, or open in another program)");
+  EXPECT_EQ(platform::ReadFile(file).value_or(""), "previous");
+  EXPECT_EQ(GetFileAttributesA(file.c_str()) & FILE_ATTRIBUTE_READONLY,
+            DWORD{FILE_ATTRIBUTE_READONLY});
+  // The null device takes the data and stays a device.
+  EXPECT_TRUE(platform::WriteFileAtomic("NUL", "data"));
+  EXPECT_TRUE(platform::WriteFileAtomic(dir_ + "\\nul", "data"));
+  EXPECT_EQ(platform::ReadFile(dir_ + "\\nul").value_or("x"), "");
 }
 
 TEST_F(FsWin32, APathLongerThanWindowsAllowsIsRefusedWithAReason) {
