@@ -409,7 +409,7 @@ TEST_F(QpFileTest, LoadReadsTheHeaderFirstAndOnlyWhatTheFileHolds) {
   EXPECT_EQ(qp.Load(Path("full.qp"), &summary), qp::kLoaded);
   EXPECT_EQ(summary.file_size, file.size() + 14);
 
-  // A device that never ends is no QP file: only its header is read.
+  // A device (on Windows a pipe) that never ends is no QP file: only its header is read.
   platform::EndlessSource endless;
   EXPECT_EQ(qp.Load(endless.path()), qp::kNotQpFile);
 

@@ -200,7 +200,7 @@ TEST(SettingsFileDiskTest, RefusesWhatCannotBeRead) {
   std::string error;
   EXPECT_FALSE(file.Open(folder.Path("missing.cfg"), &error));
   EXPECT_EQ(error, kMissingReason);
-  // A device that never ends is cut off at the cap.
+  // A device (on Windows a pipe) that never ends is cut off at the cap.
   platform::EndlessSource endless;
   EXPECT_FALSE(file.Open(endless.path(), &error));
   EXPECT_EQ(error, "larger than 67108864 bytes");
