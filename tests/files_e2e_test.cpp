@@ -6,12 +6,11 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "common/platform/endless_source.h"
 #include "common/platform/environment.h"
 #include "common/platform/fs.h"
+#include "common/platform/test_pipes.h"
 #include "tests/e2e_support.h"
 
 namespace {
@@ -24,10 +23,10 @@ const char kSuccessPrefix[] = "Compilation successful, script compiled to '";
 
 #ifdef _WIN32
 const char kNullDevice[] = "NUL";
-// Why the cases of links, FIFOs and standard output as a file do not run on Windows.
-const char kNoLinksOrPipes[] =
-    "Windows has no FIFOs and no /dev/stdout, and makes symbolic links only with a privilege "
-    "(mingw's std::filesystem cannot make them, Wine makes none)";
+// Why the cases of symbolic links do not run on Windows.
+const char kNoSymlinks[] =
+    "symbolic links: Windows makes them only with a privilege, and neither mingw's "
+    "std::filesystem nor Wine makes them";
 #else
 const char kNullDevice[] = "/dev/null";
 #endif
@@ -81,9 +80,6 @@ class FilesTest : public ::testing::Test {
     return std::string();
   }
 #endif
-  void MakeFifo(const std::string& name) {
-    ASSERT_EQ(e2e::Run("/usr/bin/mkfifo", {Path(name)}).exit_code, 0);
-  }
   e2e::Scratch scratch_;
 };
 
@@ -234,6 +230,17 @@ TEST_F(FilesTest, OutputsAreReplacedOnlyWhereThatIsSafe) {
   EXPECT_TRUE(fs::is_character_file("/dev/null"));
 #endif
 
+  // So is a pipe (a FIFO; on Windows a named pipe): the reader at its other end gets the
+  // file.
+  platform::PipeSink pipe(Path("pipe.qp"));
+  ASSERT_FALSE(pipe.path().empty());
+  e2e::RunResult piped = Cli({"--lua", "s.lua", "--out", pipe.path()});
+  EXPECT_EQ(piped.exit_code, 0) << piped.output;
+  EXPECT_EQ(pipe.Received().substr(0, 4), "KSQP");
+#ifndef _WIN32
+  EXPECT_TRUE(fs::is_fifo(pipe.path()));
+#endif
+
   // The longest names the system allows leave room for the temporary file: on Windows
   // the limit is on the whole path (259 characters).
 #ifdef _WIN32
@@ -252,9 +259,9 @@ TEST_F(FilesTest, OutputsAreReplacedOnlyWhereThatIsSafe) {
   EXPECT_TRUE(Temporaries().empty());
 }
 
-TEST_F(FilesTest, OutputsGoThroughLinksAndIntoPipes) {
+TEST_F(FilesTest, AnOutputLinkIsFollowed) {
 #ifdef _WIN32
-  GTEST_SKIP() << kNoLinksOrPipes;
+  GTEST_SKIP() << kNoSymlinks;
 #else
   scratch_.Write("s.lua", kScript);
 
@@ -266,16 +273,6 @@ TEST_F(FilesTest, OutputsGoThroughLinksAndIntoPipes) {
   ASSERT_EQ(linked.exit_code, 0) << linked.output;
   EXPECT_TRUE(fs::is_symlink(Path("link.qp")));
   EXPECT_EQ(scratch_.Read("real/target.qp").substr(0, 4), "KSQP");
-
-  // A pipe is written in place: the reader at its other end gets the file.
-  MakeFifo("pipe.qp");
-  std::string received;
-  std::thread reader([&] { received = platform::ReadFile(Path("pipe.qp")).value_or(""); });
-  e2e::RunResult piped = Cli({"--lua", "s.lua", "--out", "pipe.qp"});
-  reader.join();
-  EXPECT_EQ(piped.exit_code, 0) << piped.output;
-  EXPECT_EQ(received.substr(0, 4), "KSQP");
-  EXPECT_TRUE(fs::is_fifo(Path("pipe.qp")));
   EXPECT_TRUE(Temporaries().empty());
 #endif
 }
@@ -342,51 +339,50 @@ TEST_F(FilesTest, QpmakeChecksumFilesAreReplacedOnlyWhereThatIsSafe) {
   scratch_.Write("kept.txt", "old");
   // A read-only file is kept on Windows; elsewhere it is replaced and keeps its mode.
   fs::permissions(Path("kept.txt"), fs::perms::owner_read);
+  platform::PipeSink pipe(Path("sum.pipe"));
+  ASSERT_FALSE(pipe.path().empty());
   scratch_.Write("makefile.cfg", std::string("[crc32]\r\nnine = real/sum.txt\r\nnine = ") +
-                                     kNullDevice + "\r\nnine = kept.txt\r\n");
+                                     kNullDevice + "\r\nnine = kept.txt\r\nnine = " +
+                                     pipe.path() + "\r\n");
   e2e::RunResult r = Run("qpmake", {"makefile.cfg"});
   EXPECT_EQ(r.exit_code, 0) << r.output;
   EXPECT_EQ(r.output, "");
   EXPECT_EQ(scratch_.Read("real/sum.txt"), "-873187034");
+  EXPECT_EQ(pipe.Received(), "-873187034");
 #ifdef _WIN32
   // Passed over, as every checksum file that cannot be written.
   EXPECT_EQ(scratch_.Read("kept.txt"), "old");
 #else
   EXPECT_EQ(scratch_.Read("kept.txt"), "-873187034");
+  EXPECT_TRUE(fs::is_fifo(pipe.path()));
   EXPECT_EQ(fs::status(Path("kept.txt")).permissions() & fs::perms::all, fs::perms::owner_read);
   EXPECT_TRUE(fs::is_character_file("/dev/null"));
 #endif
   EXPECT_TRUE(Temporaries().empty());
 }
 
-TEST_F(FilesTest, QpmakeChecksumsGoThroughLinksPipesAndStandardOutput) {
+TEST_F(FilesTest, QpmakeChecksumsGoThroughLinksAndToStandardOutput) {
 #ifdef _WIN32
-  GTEST_SKIP() << kNoLinksOrPipes;
+  GTEST_SKIP() << kNoSymlinks << "; and standard output has no file name on Windows (CONOUT$ "
+                                 "is the console)";
 #else
   scratch_.Write("nine", "123456789");
   scratch_.Write("real/sum.txt", "old");
   fs::create_symlink("real/sum.txt", Path("sum-link.txt"));
-  MakeFifo("sum.pipe");
-  scratch_.Write("makefile.cfg",
-                 "[crc32]\r\nnine = sum-link.txt\r\nnine = sum.pipe\r\nnine = /dev/stdout\r\n");
-  std::string received;
-  std::thread reader([&] { received = platform::ReadFile(Path("sum.pipe")).value_or(""); });
+  scratch_.Write("makefile.cfg", "[crc32]\r\nnine = sum-link.txt\r\nnine = /dev/stdout\r\n");
   e2e::RunResult r = Run("qpmake", {"makefile.cfg"});
-  reader.join();
   EXPECT_EQ(r.exit_code, 0) << r.output;
   // Standard output is a pipe to this test: the checksum arrives there.
   EXPECT_EQ(r.output, "-873187034");
   EXPECT_EQ(scratch_.Read("real/sum.txt"), "-873187034");
   EXPECT_TRUE(fs::is_symlink(Path("sum-link.txt")));
-  EXPECT_EQ(received, "-873187034");
-  EXPECT_TRUE(fs::is_fifo(Path("sum.pipe")));
   EXPECT_TRUE(Temporaries().empty());
 #endif
 }
 
 TEST_F(FilesTest, ALinkedSettingsFileIsRewrittenThroughItsLink) {
 #ifdef _WIN32
-  GTEST_SKIP() << kNoLinksOrPipes;
+  GTEST_SKIP() << kNoSymlinks;
 #else
   // Dotfile managers keep settings.cfg as a link into their own folder.
   const std::string folder = scratch_.path() + "/.config/Ardent Kestrel QP";

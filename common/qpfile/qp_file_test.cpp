@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "common/platform/console.h"
-#include "common/platform/endless_source.h"
 #include "common/platform/fs.h"
+#include "common/platform/test_pipes.h"
 #include "common/qpfile/chunk_layout.h"
 #include "common/qpfile/jcalg.h"
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "common/platform/endless_source.h"
 #include "common/platform/fs.h"
+#include "common/platform/test_pipes.h"
 
 namespace settings {
 namespace {
