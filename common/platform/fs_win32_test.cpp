@@ -1,6 +1,6 @@
 // What the file services do on Windows: "\" paths, drive letters, the application-data
-// folder, replacement of a file that another program holds open or marks read-only, long
-// and non-ASCII names.
+// folder, replacement of a file that another program holds open or marks read-only or
+// that a link leads to, long and non-ASCII names.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -87,6 +87,24 @@ TEST_F(FsWin32, AReadOnlyFileIsKeptAndADeviceIsWrittenInPlace) {
   EXPECT_TRUE(platform::WriteFileAtomic("NUL", "data"));
   EXPECT_TRUE(platform::WriteFileAtomic(dir_ + "\\nul", "data"));
   EXPECT_EQ(platform::ReadFile(dir_ + "\\nul").value_or("x"), "");
+}
+
+TEST_F(FsWin32, ALinkIsFollowedAndStays) {
+  const std::string target = dir_ + "\\real.qp";
+  ASSERT_TRUE(platform::WriteFileAtomic(target, "old"));
+  const std::string link = dir_ + "\\link.qp";
+  // Unprivileged links need developer mode (and a Windows that knows the flag).
+  if (!CreateSymbolicLinkA(link.c_str(), target.c_str(),
+                           SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE))
+    CreateSymbolicLinkA(link.c_str(), target.c_str(), 0);
+  const DWORD attributes = GetFileAttributesA(link.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    GTEST_SKIP() << "no symbolic link could be made: Windows makes them for administrators and "
+                    "in developer mode only, Wine makes none";
+  ASSERT_TRUE(platform::WriteFileAtomic(link, "new"));
+  EXPECT_EQ(platform::ReadFile(target).value_or(""), "new");
+  EXPECT_NE(GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+  EXPECT_EQ(platform::ReadFile(link).value_or(""), "new");
 }
 
 TEST_F(FsWin32, APathLongerThanWindowsAllowsIsRefusedWithAReason) {
