@@ -18,11 +18,11 @@ using Lines = std::vector<std::string>;
 const char kSuccessPrefix[] = "Compilation successful, script compiled to '";
 
 // How the system names a missing file, a missing folder and a file used as a folder (the
-// platform layer's own words on Windows, where the last two are one error).
+// platform layer's own words on Windows).
 #ifdef _WIN32
 const char kMissingReason[] = "the file does not exist";
 const char kNoFolderReason[] = "the folder does not exist";
-const char kNotAFolderReason[] = "the folder does not exist";
+const char kNotAFolderReason[] = "its folder is a file";
 #else
 const char kMissingReason[] = "No such file or directory";
 const char kNoFolderReason[] = "No such file or directory";

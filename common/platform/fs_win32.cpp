@@ -329,7 +329,13 @@ bool WriteFileAtomic(const std::string& link_or_path, const std::string& data,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
         GetLastError() != ERROR_ALREADY_EXISTS) {
-      SetError(error, win32::ErrorText(GetLastError()));
+      DWORD code = GetLastError();
+      // Windows says "path not found" when the folder part names a file.
+      if (code == ERROR_PATH_NOT_FOUND && folder.size() > 1 &&
+          IsFile(folder.substr(0, folder.size() - 1)))
+        SetError(error, "its folder is a file");
+      else
+        SetError(error, win32::ErrorText(code));
       return false;
     }
   }

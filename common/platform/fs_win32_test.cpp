@@ -89,6 +89,16 @@ TEST_F(FsWin32, AReadOnlyFileIsKeptAndADeviceIsWrittenInPlace) {
   EXPECT_EQ(platform::ReadFile(dir_ + "\\nul").value_or("x"), "");
 }
 
+TEST_F(FsWin32, AMissingFolderAndAFileUsedAsAFolderAreToldApart) {
+  ASSERT_TRUE(platform::WriteFileAtomic(dir_ + "\\plain", "a file"));
+  std::string error;
+  EXPECT_FALSE(platform::WriteFileAtomic(dir_ + "\\plain\\a.qp", "x", &error));
+  EXPECT_EQ(error, "its folder is a file");
+  EXPECT_FALSE(platform::WriteFileAtomic(dir_ + "\\missing\\a.qp", "x", &error));
+  EXPECT_EQ(error, "the folder does not exist");
+  EXPECT_EQ(platform::ReadFile(dir_ + "\\plain").value_or(""), "a file");
+}
+
 TEST_F(FsWin32, ALinkIsFollowedAndStays) {
   const std::string target = dir_ + "\\real.qp";
   ASSERT_TRUE(platform::WriteFileAtomic(target, "old"));
