@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/platform/fs.h"
 #include "common/platform/shell.h"
 #include "tests/e2e_support.h"
 
@@ -15,6 +16,18 @@ namespace {
 using Lines = std::vector<std::string>;
 
 const char kSuccessPrefix[] = "Compilation successful, script compiled to '";
+
+// How the system names a missing file, a missing folder and a file used as a folder (the
+// platform layer's own words on Windows).
+#ifdef _WIN32
+const char kMissingReason[] = "the file does not exist";
+const char kNoFolderReason[] = "the folder does not exist";
+const char kNotAFolderReason[] = "its folder is a file";
+#else
+const char kMissingReason[] = "No such file or directory";
+const char kNoFolderReason[] = "No such file or directory";
+const char kNotAFolderReason[] = "Not a directory";
+#endif
 
 // A module with a function, a marked assembly routine and plain values.
 const char kScript[] = R"lua(local M = {}
@@ -182,11 +195,26 @@ TEST_F(OutputTest, UnwritableOutputIsAnErrorAndKeepsTheOldFile) {
   EXPECT_EQ(SuccessLine(r.lines), nullptr) << r.output;
   const std::string* error = ErrorLine(r.lines);
   ASSERT_NE(error, nullptr) << r.output;
-  EXPECT_EQ(*error, "[ERROR] The QP file 'plain/demo.qp' could not be written: Not a directory.");
+  // The output path is named in the system's form.
+  EXPECT_EQ(*error, "[ERROR] The QP file '" + platform::NativePath("plain/demo.qp") +
+                        "' could not be written: " + kNotAFolderReason + ".");
 
   r = e2e::Compile(scratch_, "demo.lua", "missing/demo.qp");
   ASSERT_NE(ErrorLine(r.lines), nullptr) << r.output;
-  EXPECT_NE(ErrorLine(r.lines)->find("No such file or directory"), std::string::npos);
+  EXPECT_NE(ErrorLine(r.lines)->find(kNoFolderReason), std::string::npos);
+#ifdef _WIN32
+  // A read-only file stops a write even for an administrator: refused, and kept.
+  scratch_.Write("locked.qp", "previous");
+  std::filesystem::permissions(scratch_.Path("locked.qp"), std::filesystem::perms::owner_read);
+  r = e2e::Compile(scratch_, "demo.lua", "locked.qp");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(SuccessLine(r.lines), nullptr) << r.output;
+  ASSERT_NE(ErrorLine(r.lines), nullptr) << r.output;
+  EXPECT_EQ(*ErrorLine(r.lines),
+            "[ERROR] The QP file 'locked.qp' could not be written: access is denied (the file "
+            "is read-only, or open in another program).");
+  EXPECT_EQ(scratch_.Read("locked.qp"), "previous");
+#endif
 }
 
 TEST_F(OutputTest, FileSizeLimitIsAnErrorAndKeepsTheOldFile) {
@@ -236,7 +264,7 @@ TEST_F(OutputTest, QpinfoUsageAndFailures) {
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_EQ(missing.output,
             "{\"file\":\"missing.qp\",\"result\":-2,\"error\":\"the file cannot be opened\","
-            "\"reason\":\"No such file or directory\"}\n");
+            "\"reason\":\"" + std::string(kMissingReason) + "\"}\n");
 }
 
 }  // namespace

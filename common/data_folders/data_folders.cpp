@@ -9,8 +9,9 @@ namespace {
 
 constexpr char kSep = platform::kSeparator;
 
+// A folder the caller wrote with "/" on Windows already ends with a separator.
 std::string WithSeparator(std::string folder) {
-  if (!folder.empty() && folder.back() != kSep) folder += kSep;
+  if (!folder.empty() && !platform::IsSeparator(folder.back())) folder += kSep;
   return folder;
 }
 

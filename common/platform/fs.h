@@ -85,7 +85,8 @@ class FileReader {
 // - an existing target that is not a regular file (a device, a pipe, a socket) is
 //   written in place, never renamed over;
 // - an existing writable file in a folder where no temporary file may be made is written
-//   in place.
+//   in place;
+// - on Windows a read-only file is refused (an access error), as Windows' own rename does.
 // On failure an existing regular file is untouched and `error` (when given) says why.
 bool WriteFileAtomic(const std::string& path, const std::string& data,
                      std::string* error = nullptr);

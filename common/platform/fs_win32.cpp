@@ -59,6 +59,27 @@ bool WriteAll(HANDLE file, const std::string& data, DWORD* error) {
   return true;
 }
 
+// The file a symbolic link leads to, in the usual "C:\..." form; empty when the path
+// is no link or its target cannot be opened.
+std::string LinkTarget(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (path.empty() || !GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+      !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return std::string();
+  // Opening follows the link.
+  HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  char buffer[MAX_PATH + 16];
+  DWORD n = GetFinalPathNameByHandleA(file, buffer, sizeof buffer, VOLUME_NAME_DOS);
+  CloseHandle(file);
+  if (n == 0 || n >= sizeof buffer) return std::string();
+  std::string target(buffer, n);
+  if (target.rfind("\\\\?\\UNC\\", 0) == 0) return "\\" + target.substr(7);
+  if (target.rfind("\\\\?\\", 0) == 0) return target.substr(4);
+  return target;
+}
+
 }  // namespace
 
 std::string NativePath(std::string path) {
@@ -257,7 +278,12 @@ std::optional<FileId> FileIdentity(const std::string& path) {
   return id;
 }
 
-bool WriteFileAtomic(const std::string& path, const std::string& data, std::string* error) {
+bool WriteFileAtomic(const std::string& link_or_path, const std::string& data,
+                     std::string* error) {
+  // A symbolic link is followed: the file it leads to is replaced, beside itself, and the
+  // link stays (a rename onto the link would replace the link).
+  const std::string target = LinkTarget(link_or_path);
+  const std::string& path = target.empty() ? link_or_path : target;
   // The ANSI functions refuse longer paths; saying so beats the system's "not found".
   if (path.size() > win32::kMaxPathLength) {
     SetError(error, TooLong());
@@ -282,6 +308,13 @@ bool WriteFileAtomic(const std::string& path, const std::string& data, std::stri
       CloseHandle(existing);
     }
   }
+  // A read-only file is kept: Windows refuses to rename over one, but not every system
+  // that runs Windows programs does (Wine replaced it, and its attribute with it).
+  WIN32_FILE_ATTRIBUTE_DATA existing;
+  if (Attributes(path, &existing) && (existing.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
+    SetError(error, win32::ErrorText(ERROR_ACCESS_DENIED));
+    return false;
+  }
   const std::string folder = FolderOf(path);
   std::string temp;
   HANDLE file = INVALID_HANDLE_VALUE;
@@ -296,7 +329,13 @@ bool WriteFileAtomic(const std::string& path, const std::string& data, std::stri
                        FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
         GetLastError() != ERROR_ALREADY_EXISTS) {
-      SetError(error, win32::ErrorText(GetLastError()));
+      DWORD code = GetLastError();
+      // Windows says "path not found" when the folder part names a file.
+      if (code == ERROR_PATH_NOT_FOUND && folder.size() > 1 &&
+          IsFile(folder.substr(0, folder.size() - 1)))
+        SetError(error, "its folder is a file");
+      else
+        SetError(error, win32::ErrorText(code));
       return false;
     }
   }

@@ -1,5 +1,6 @@
 // What the file services do on Windows: "\" paths, drive letters, the application-data
-// folder, replacement of a file that another program holds open, long and non-ASCII names.
+// folder, replacement of a file that another program holds open or marks read-only or
+// that a link leads to, long and non-ASCII names.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -70,6 +71,50 @@ TEST_F(FsWin32, AFileOpenInAnotherProgramIsKept) {
   EXPECT_EQ(platform::ReadFile(file).value_or(""), "previous");
   EXPECT_TRUE(platform::WriteFileAtomic(file, "new"));
   EXPECT_EQ(platform::ReadFile(file).value_or(""), "new");
+}
+
+TEST_F(FsWin32, AReadOnlyFileIsKeptAndADeviceIsWrittenInPlace) {
+  const std::string file = dir_ + "\\kept.qp";
+  ASSERT_TRUE(platform::WriteFileAtomic(file, "previous"));
+  ASSERT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY));
+  std::string error;
+  EXPECT_FALSE(platform::WriteFileAtomic(file, "new", &error));
+  EXPECT_EQ(error, "access is denied (the file is read-only, or open in another program)");
+  EXPECT_EQ(platform::ReadFile(file).value_or(""), "previous");
+  EXPECT_EQ(GetFileAttributesA(file.c_str()) & FILE_ATTRIBUTE_READONLY,
+            DWORD{FILE_ATTRIBUTE_READONLY});
+  // The null device takes the data and stays a device.
+  EXPECT_TRUE(platform::WriteFileAtomic("NUL", "data"));
+  EXPECT_TRUE(platform::WriteFileAtomic(dir_ + "\\nul", "data"));
+  EXPECT_EQ(platform::ReadFile(dir_ + "\\nul").value_or("x"), "");
+}
+
+TEST_F(FsWin32, AMissingFolderAndAFileUsedAsAFolderAreToldApart) {
+  ASSERT_TRUE(platform::WriteFileAtomic(dir_ + "\\plain", "a file"));
+  std::string error;
+  EXPECT_FALSE(platform::WriteFileAtomic(dir_ + "\\plain\\a.qp", "x", &error));
+  EXPECT_EQ(error, "its folder is a file");
+  EXPECT_FALSE(platform::WriteFileAtomic(dir_ + "\\missing\\a.qp", "x", &error));
+  EXPECT_EQ(error, "the folder does not exist");
+  EXPECT_EQ(platform::ReadFile(dir_ + "\\plain").value_or(""), "a file");
+}
+
+TEST_F(FsWin32, ALinkIsFollowedAndStays) {
+  const std::string target = dir_ + "\\real.qp";
+  ASSERT_TRUE(platform::WriteFileAtomic(target, "old"));
+  const std::string link = dir_ + "\\link.qp";
+  // Unprivileged links need developer mode (and a Windows that knows the flag).
+  if (!CreateSymbolicLinkA(link.c_str(), target.c_str(),
+                           SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE))
+    CreateSymbolicLinkA(link.c_str(), target.c_str(), 0);
+  const DWORD attributes = GetFileAttributesA(link.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    GTEST_SKIP() << "no symbolic link could be made: Windows makes them for administrators and "
+                    "in developer mode only, Wine makes none";
+  ASSERT_TRUE(platform::WriteFileAtomic(link, "new"));
+  EXPECT_EQ(platform::ReadFile(target).value_or(""), "new");
+  EXPECT_NE(GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+  EXPECT_EQ(platform::ReadFile(link).value_or(""), "new");
 }
 
 TEST_F(FsWin32, APathLongerThanWindowsAllowsIsRefusedWithAReason) {

@@ -10,4 +10,4 @@ target_link_libraries(akqp_qpfile PUBLIC
 akqp_test(qpfile_test
   ${CMAKE_CURRENT_LIST_DIR}/chunk_layout_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/qp_file_test.cpp
-  LIBS akqp_qpfile akqp_e2e_support)
+  LIBS akqp_qpfile akqp_e2e_support akqp_platform_testing)

@@ -9,6 +9,16 @@
 
 namespace {
 
+// How the system names a missing file and a folder opened as a file (the platform
+// layer's own words on Windows).
+#ifdef _WIN32
+const char kMissingReason[] = "the file does not exist";
+const char kFolderReason[] = "it is a folder";
+#else
+const char kMissingReason[] = "No such file or directory";
+const char kFolderReason[] = "Is a directory";
+#endif
+
 TEST(QpReportTest, JsonStringsAreEscaped) {
   EXPECT_EQ(JsonString("plain"), "\"plain\"");
   EXPECT_EQ(JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
@@ -86,12 +96,14 @@ TEST_F(QpReportFileTest, AFileThatCannotBeOpenedSaysWhy) {
   QpReport report = MakeReport(folder_ + "/missing.qp");
   EXPECT_EQ(report.result, qp::kCannotOpen);
   EXPECT_EQ(FailureLine(report), "qpinfo: cannot load '" + folder_ +
-                                     "/missing.qp': the file cannot be opened: No such file "
-                                     "or directory (result -2)");
-  EXPECT_NE(ReportJson(report).find("\"reason\":\"No such file or directory\""), std::string::npos);
+                                     "/missing.qp': the file cannot be opened: " +
+                                     kMissingReason + " (result -2)");
+  EXPECT_NE(ReportJson(report).find("\"reason\":\"" + std::string(kMissingReason) + "\""),
+            std::string::npos);
   report = MakeReport(folder_);
   EXPECT_EQ(FailureLine(report), "qpinfo: cannot load '" + folder_ +
-                                     "': the file cannot be opened: Is a directory (result -2)");
+                                     "': the file cannot be opened: " + kFolderReason +
+                                     " (result -2)");
 }
 
 }  // namespace
