@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,22 @@ struct RunOptions {
 // variables of `options.env` are set for the run and restored afterwards.
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const RunOptions& options = {});
+
+// Sets variables for as long as it lives (for children started meanwhile) and puts the
+// old values back when it goes away.
+class ScopedEnvironment {
+ public:
+  explicit ScopedEnvironment(const std::map<std::string, std::string>& values);
+  ~ScopedEnvironment();
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// The path of a built program (with ".exe" on Windows).
+std::string Program(const std::string& name);
 
 // A scratch folder removed when the object goes away. It also holds a private settings
 // folder: Env() gives AKQP_CONFIG_HOME pointing there.
@@ -64,6 +81,12 @@ std::string StandInCopy(const std::string& folder, const std::string& mode);
 // lua5.3:i386, or on Windows the cross-built lua.exe). Empty, with the reason in `why`,
 // when it is missing or not a 32-bit x86 program.
 std::string HostLua(std::string* why);
+
+// Writes `text` as the script `name` in the scratch folder and runs it with the system's
+// command interpreter (sh, or cmd.exe on Windows, whose batch files then want CR LF
+// line ends and a name ending in ".cmd").
+RunResult RunShellScript(const Scratch& scratch, const std::string& name, const std::string& text,
+                         const RunOptions& options);
 
 // Runs akqp-cli --lua <script> --out <out> with the scratch folder's settings.
 RunResult Compile(const Scratch& scratch, const std::string& script_path,
