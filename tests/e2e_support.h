@@ -77,16 +77,16 @@ bool Built(const std::string& name);
 std::string StandIn();
 std::string StandInCopy(const std::string& folder, const std::string& mode);
 
-// The 32-bit x86 Lua 5.3 that stands in for the host ($AKQP_HOST_LUA, by default Debian's
-// lua5.3:i386, or on Windows the cross-built lua.exe). Empty, with the reason in `why`,
-// when it is missing or not a 32-bit x86 program.
-std::string HostLua(std::string* why);
-
 // Writes `text` as the script `name` in the scratch folder and runs it with the system's
 // command interpreter (sh, or cmd.exe on Windows, whose batch files then want CR LF
 // line ends and a name ending in ".cmd").
 RunResult RunShellScript(const Scratch& scratch, const std::string& name, const std::string& text,
                          const RunOptions& options);
+
+// The 32-bit x86 Lua 5.3 that stands in for the host ($AKQP_HOST_LUA, by default Debian's
+// lua5.3:i386, or on Windows the cross-built lua.exe). Empty, with the reason in `why`,
+// when it is missing or not a 32-bit x86 program.
+std::string HostLua(std::string* why);
 
 // Runs akqp-cli --lua <script> --out <out> with the scratch folder's settings.
 RunResult Compile(const Scratch& scratch, const std::string& script_path,

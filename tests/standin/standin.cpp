@@ -30,10 +30,6 @@
 //                   it, not replace it), writes "held" and keeps it open until killed
 //   cwdfile         waits 300 ms, then writes the current folder to the file "opened" in
 //                   that folder
-//   head N          copies the first N lines of its standard input, then ends without
-//                   reading the rest (a reader that goes away early)
-//   wait FILE       waits until FILE exists (a minute at most), writing nothing (a writer
-//                   that keeps a pipe open without writing)
 //   busy ARGS...    creates the file "busy" in the current folder and keeps it open (so
 //                   that it cannot be removed) for a minute: a program that runs until it
 //                   is ended, and shows whether it still runs
@@ -177,14 +173,6 @@ int main(int argc, char** argv) {
   } else if (mode == "cwdfile") {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     if (!platform::WriteFileAtomic("opened", platform::CurrentDirectory())) return 1;
-  } else if (mode == "head") {
-    long n = args.empty() ? 0 : std::atol(args[0].c_str());
-    char line[4096];
-    for (long i = 0; i < n && std::fgets(line, sizeof line, stdin) != nullptr; ++i)
-      platform::ConsoleWriteRaw(line);
-  } else if (mode == "wait") {
-    for (int i = 0; i < 6000 && !args.empty() && !platform::PathExists(args[0]); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
   } else if (mode == "busy") {
     return Busy();
   } else if (mode == "slow") {
