@@ -167,6 +167,7 @@ TEST_F(AssemblerTest, TextEndsAtItsFirstNulByte) {
   EXPECT_EQ(length, 1u);
 }
 
+#ifndef _WIN32
 // Writes an executable sh script that stands in for the assembler and gives its path.
 std::string ScriptStandIn(const std::string& folder, const std::string& name, const std::string& body) {
   std::string path = folder + "/" + name;
@@ -174,6 +175,7 @@ std::string ScriptStandIn(const std::string& folder, const std::string& name, co
   std::filesystem::permissions(path, std::filesystem::perms::owner_all);
   return path;
 }
+#endif
 
 bool HasSeparator(const std::string& path) {
   return std::any_of(path.begin(), path.end(), platform::IsSeparator);
