@@ -261,8 +261,10 @@ TEST_F(AssembliesE2eTest, EntryNamesAreData) {
 
 TEST_F(AssembliesE2eTest, TemporaryFilesGoWhenTheCompilerIsTerminated) {
   if (platform::kShellKind != platform::ShellKind::kPosixShell)
-    GTEST_SKIP() << "SIGTERM and sh(1) are POSIX's; on Windows the job object ends the assembler "
-                    "with the compiler (ProcessWin32 tests)";
+    GTEST_SKIP() << "Windows has no SIGTERM: TerminateProcess cannot be caught, so nothing can "
+                    "remove the files then, and the console events that can be caught (Ctrl+C, "
+                    "Ctrl+Break) reach only processes sharing a console, which a test run lacks; "
+                    "that the assembler ends with a terminated compiler is ProcessesE2eTest's";
   // A routine that keeps the assembler busy: it runs out of memory again and again.
   std::string script = scratch_.Write(
       "slow.lua", "return { info = { name = 'Slow' }, assemblies = { slow = { assembly = "

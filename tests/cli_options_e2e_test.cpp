@@ -16,16 +16,27 @@ class CliOptionsTest : public ::testing::Test {
   void SetUp() override {
     scratch_.Write("a.lua", "return { info = { name = \"m\" } }\n");
   }
-  // Runs akqp-cli through the shell so that standard output and standard error are
-  // kept apart: `out` gets the first, the file err.txt the second.
+  // Runs akqp-cli through the command interpreter (sh, or a cmd.exe batch file) so that
+  // standard output and standard error are kept apart: `out` gets the first, the file
+  // err.txt the second.
   e2e::RunResult Cli(const std::string& args) {
     e2e::RunOptions options;
     options.env = scratch_.Env();
     options.cwd = scratch_.path();
+#ifdef _WIN32
+    return e2e::RunShellScript(scratch_, "cli.cmd",
+                               "@\"" + e2e::Program("akqp-cli") + "\" " + args + " 2>err.txt\r\n", options);
+#else
     return e2e::Run("/bin/sh", {"-c", "'" + e2e::BuildDir() + "/akqp-cli' " + args + " 2>err.txt"},
                     options);
+#endif
   }
-  std::string Err() const { return scratch_.Read("err.txt"); }
+  // Standard error's text with LF line ends.
+  std::string Err() const {
+    std::string text = scratch_.Read("err.txt");
+    for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
+    return text;
+  }
   e2e::Scratch scratch_;
 };
 

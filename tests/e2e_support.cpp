@@ -10,6 +10,7 @@
 #include "common/platform/environment.h"
 #include "common/platform/fs.h"
 #include "common/platform/process.h"
+#include "common/platform/shell.h"
 
 namespace e2e {
 
@@ -42,23 +43,16 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
   bool bare = std::none_of(program.begin(), program.end(), platform::IsSeparator);
   argv.push_back(bare ? BuildDir() + platform::kSeparator + program : program);
   argv.insert(argv.end(), args.begin(), args.end());
-  // The child inherits the variables; ours are put back afterwards (tests run one at a
-  // time within a test program).
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved;
-  for (const auto& [key, value] : options.env) {
-    saved.emplace_back(key, platform::GetEnvironment(key));
-    platform::SetEnvironment(key, value);
-  }
   platform::ProcessOptions process;
   process.timeout_ms = options.timeout_ms;
   process.working_directory = options.cwd;
   process.output_limit = 64u << 20;
-  platform::ProcessResult r = platform::RunProcess(argv, process);
-  for (const auto& [key, value] : saved) {
-    if (value)
-      platform::SetEnvironment(key, *value);
-    else
-      platform::UnsetEnvironment(key);
+  platform::ProcessResult r;
+  {
+    // The child inherits the variables; ours are put back afterwards (tests run one at a
+    // time within a test program).
+    ScopedEnvironment environment(options.env);
+    r = platform::RunProcess(argv, process);
   }
   RunResult result;
   result.exit_code = r.exit_code;
@@ -75,6 +69,26 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
     result.lines.push_back(line);
   }
   return result;
+}
+
+ScopedEnvironment::ScopedEnvironment(const std::map<std::string, std::string>& values) {
+  for (const auto& [key, value] : values) {
+    saved_.emplace_back(key, platform::GetEnvironment(key));
+    platform::SetEnvironment(key, value);
+  }
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+  for (const auto& [key, value] : saved_) {
+    if (value)
+      platform::SetEnvironment(key, *value);
+    else
+      platform::UnsetEnvironment(key);
+  }
+}
+
+std::string Program(const std::string& name) {
+  return BuildDir() + platform::kSeparator + name + platform::kProgramSuffix;
 }
 
 Scratch::Scratch() {
@@ -152,6 +166,14 @@ std::string HostLua(std::string* why) {
     return std::string();
   }
   return path;
+}
+
+RunResult RunShellScript(const Scratch& scratch, const std::string& name, const std::string& text,
+                         const RunOptions& options) {
+  std::string path = scratch.Write(name, text);
+  if (platform::kShellKind == platform::ShellKind::kCmd)
+    return Run(platform::ShellProgram(), {"/c", path}, options);
+  return Run(platform::ShellProgram(), {path}, options);
 }
 
 RunResult Compile(const Scratch& scratch, const std::string& script_path,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,22 @@ struct RunOptions {
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const RunOptions& options = {});
 
+// Sets variables for as long as it lives (for children started meanwhile) and puts the
+// old values back when it goes away.
+class ScopedEnvironment {
+ public:
+  explicit ScopedEnvironment(const std::map<std::string, std::string>& values);
+  ~ScopedEnvironment();
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// The path of a built program (with ".exe" on Windows).
+std::string Program(const std::string& name);
+
 // A scratch folder removed when the object goes away. It also holds a private settings
 // folder: Env() gives AKQP_CONFIG_HOME pointing there.
 class Scratch {
@@ -59,6 +76,12 @@ bool Built(const std::string& name);
 // `folder` (with ".exe" on Windows), which then acts in that mode by its name alone.
 std::string StandIn();
 std::string StandInCopy(const std::string& folder, const std::string& mode);
+
+// Writes `text` as the script `name` in the scratch folder and runs it with the system's
+// command interpreter (sh, or cmd.exe on Windows, whose batch files then want CR LF
+// line ends and a name ending in ".cmd").
+RunResult RunShellScript(const Scratch& scratch, const std::string& name, const std::string& text,
+                         const RunOptions& options);
 
 // The 32-bit x86 Lua 5.3 that stands in for the host ($AKQP_HOST_LUA, by default Debian's
 // lua5.3:i386, or on Windows the cross-built lua.exe). Empty, with the reason in `why`,

@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "common/platform/environment.h"
 #include "common/platform/fs.h"
+#include "common/platform/process.h"
 #include "tests/e2e_support.h"
 
 namespace {
@@ -17,6 +21,16 @@ using Lines = std::vector<std::string>;
 
 bool Has(const Lines& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// Waits up to `seconds` for `done` to hold.
+template <typename Condition>
+bool WaitFor(Condition done, int seconds) {
+  for (int i = 0; i < seconds * 50; ++i) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return done();
 }
 
 const char kHello[] = "return { info = { name = 'Hello' } }\n";
@@ -63,7 +77,7 @@ class ProcessesE2eTest : public testing::Test {
   e2e::RunOptions Options() const {
     e2e::RunOptions options;
     options.env = scratch_.Env();
-    options.env["TMPDIR"] = scratch_.Path("tmp");
+    options.env[platform::kTempFolderVariable] = scratch_.Path("tmp");
     options.env["CLI"] = e2e::BuildDir() + "/akqp-cli";
     options.cwd = scratch_.path();
     return options;
@@ -85,6 +99,35 @@ class ProcessesE2eTest : public testing::Test {
 };
 
 TEST_F(ProcessesE2eTest, TheAssemblerEndsWithTheCompilerWhateverEndsIt) {
+#ifdef _WIN32
+  // Windows form: TerminateProcess, which nothing in the compiler can catch, ends it during
+  // an assembly; the job object ends the assembler with it. The assembler is a stand-in
+  // that runs until it is ended and keeps the file "busy" open meanwhile, so the file can
+  // be removed only once it has gone. (Ctrl+C, Ctrl+Break and a closed console window reach
+  // only the processes attached to that console; a test run has none to send them on.)
+  std::string script = scratch_.Write("s.lua", kOneRoutine);
+  ASSERT_TRUE(platform::MakeDirectory(scratch_.Path("tools")));
+  e2e::RunOptions options = Options();
+  options.env["AKQP_FASM"] = e2e::StandInCopy(scratch_.Path("tools"), "busy");
+  const std::string busy = scratch_.Path("busy");
+  {
+    e2e::ScopedEnvironment environment(options.env);
+    platform::ChildProcess cli;
+    ASSERT_TRUE(cli.Start({e2e::Program("akqp-cli"), "--lua", script, "--out", scratch_.Path("s.qp")},
+                          scratch_.path()));
+    Lines lines;
+    for (std::string line; lines.empty() || lines.back() != "Attempting assembling 'x'.";) {
+      if (!cli.ReadLine(&line)) break;
+      lines.push_back(line);
+    }
+    EXPECT_TRUE(Has(lines, "Attempting assembling 'x'."));
+    EXPECT_TRUE(WaitFor([&] { return platform::PathExists(busy); }, 20)) << "the assembler never ran";
+    cli.Kill();
+  }
+  EXPECT_TRUE(WaitFor([&] { platform::RemoveTree(busy); return !platform::PathExists(busy); }, 10))
+      << "the assembler survived the compiler";
+  EXPECT_FALSE(platform::PathExists(scratch_.Path("s.qp")));
+#else
   std::string script = scratch_.Write("spin.lua", kSpinning);
   struct Case {
     const char* signal;
@@ -105,16 +148,40 @@ TEST_F(ProcessesE2eTest, TheAssemblerEndsWithTheCompilerWhateverEndsIt) {
     platform::RemoveTree(scratch_.Path("tmp"));
     std::filesystem::create_directories(scratch_.Path("tmp"));
   }
+#endif
 }
 
 TEST_F(ProcessesE2eTest, AClosedConsoleDoesNotStopTheCompile) {
+  // About 200 KB, more than a pipe holds, in few enough lines that the script stays well
+  // within its time limit under Wine too.
   std::string script = scratch_.Write(
-      "loud.lua", "for i = 1, 20000 do print('line ' .. i) end\nreturn { info = { name = 'Loud' } }\n");
+      "loud.lua",
+      "for i = 1, 2000 do print(string.rep('x', 100) .. i) end\nreturn { info = { name = 'Loud' } }\n");
+#ifdef _WIN32
+  // Windows form: the compiler's output goes into a pipe whose reader goes away after the
+  // first line. (Wine's cmd.exe makes its pipes through temporary files, so a cmd.exe
+  // pipeline would not break.)
+  Lines lines;
+  int status = -1;
+  {
+    e2e::ScopedEnvironment environment(Options().env);
+    platform::ChildProcess cli;
+    ASSERT_TRUE(cli.Start({e2e::Program("akqp-cli"), "--lua", script, "--out", scratch_.Path("loud.qp")},
+                          scratch_.path()));
+    std::string line;
+    if (cli.ReadLine(&line)) lines.push_back(line);
+    cli.CloseOutput();
+    status = cli.Wait();
+  }
+  EXPECT_EQ(lines, Lines{"Compiling 'loud.lua'..."});
+  EXPECT_EQ(status, 0);
+#else
   e2e::RunResult r = Shell(
       "{ defaults \"$CLI\" --lua \"$1\" --out \"$2\"; echo $? > status.txt; } | head -n1",
       {script, scratch_.Path("loud.qp")}, Options());
   EXPECT_EQ(r.lines, Lines{"Compiling 'loud.lua'..."});
   EXPECT_EQ(scratch_.Read("status.txt"), "0\n");
+#endif
   EXPECT_GT(platform::FileSize(scratch_.Path("loud.qp")), 0);
 }
 
@@ -122,7 +189,11 @@ TEST_F(ProcessesE2eTest, AMissingAssemblerEndsTheProgramBeforeTheCommandLine) {
   const Lines expected = {
       "The assembler couldn't be initialized, unknown error.",
       "Please report this to Ardent Dodedovivaz.",
+#ifdef _WIN32
+      "Check that fasm.exe is beside akqp-cli.exe, or set AKQP_FASM to its path."};
+#else
       "Check that the flat assembler is installed (Debian package 'fasm'), or set AKQP_FASM to its path."};
+#endif
   std::string plain = scratch_.Write("plain-file", "not a program");
   for (const std::string& fasm : {std::string("/nonexistent/fasm"), plain, scratch_.Path("tmp")}) {
     e2e::RunOptions options = Options();
@@ -136,9 +207,11 @@ TEST_F(ProcessesE2eTest, AMissingAssemblerEndsTheProgramBeforeTheCommandLine) {
 }
 
 TEST_F(ProcessesE2eTest, TheAssemblerRunsOnlyForARoutineAndABrokenOneFailsIt) {
-  std::string marker = scratch_.Path("assembler-ran");
-  std::string fasm = scratch_.Write("broken-fasm", "#!/bin/sh\ntouch '" + marker + "'\nexit 0\n");
-  std::filesystem::permissions(fasm, std::filesystem::perms::owner_all);
+  // A program that leaves the file "opened" beside itself, writes nothing else and ends
+  // with status 0.
+  ASSERT_TRUE(platform::MakeDirectory(scratch_.Path("tools")));
+  std::string fasm = e2e::StandInCopy(scratch_.Path("tools"), "opener");
+  std::string marker = scratch_.Path("tools/opened");
   e2e::RunOptions options = Options();
   options.env["AKQP_FASM"] = fasm;
 
@@ -160,7 +233,7 @@ TEST_F(ProcessesE2eTest, TheAssemblerRunsOnlyForARoutineAndABrokenOneFailsIt) {
 TEST_F(ProcessesE2eTest, ATemporaryFolderThatCannotBeMadeIsNamedNotBlamedOnTheAssembler) {
   e2e::RunOptions options = Options();
   std::string missing = scratch_.Path("no-such-folder");
-  options.env["TMPDIR"] = missing;
+  options.env[platform::kTempFolderVariable] = missing;
 
   e2e::RunResult hello = Compile(kHello, options);
   EXPECT_EQ(hello.exit_code, 0) << hello.output;

@@ -1,5 +1,6 @@
 #include "cli/assembler/assembler.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "cli/assembler/fasm_report.h"
+#include "common/platform/environment.h"
 #include "common/platform/fs.h"
 #include "common/platform/process.h"
 #include "common/platform/signal_cleanup.h"
@@ -204,7 +206,8 @@ bool InitialiseAssembler() {
   if (own != nullptr && *own != '\0') {
     program = own;
     // A bare name is looked up on PATH, as the run would.
-    if (program.find('/') == std::string::npos) program = platform::FindProgram(program, "");
+    if (std::none_of(program.begin(), program.end(), platform::IsSeparator))
+      program = platform::FindProgram(program, "");
   } else {
     program = platform::FindProgram("fasm", platform::ProgramFolder());
   }
@@ -233,8 +236,8 @@ std::unique_ptr<platform::CodeBlock> Assemble(const std::string& text, size_t* l
   std::string source(text.c_str());
   TempFolder folder;
   if (folder.path().empty()) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string where = tmp != nullptr && *tmp != '\0' ? std::string(" in '") + tmp + "'" : "";
+    std::string tmp = platform::GetEnvironment(platform::kTempFolderVariable).value_or("");
+    std::string where = tmp.empty() ? "" : " in '" + tmp + "'";
     Fail(error, -8, "No temporary folder could be made for the source" + where + ": " +
                         Reason(folder.error()) + ".");
     return nullptr;

@@ -460,14 +460,24 @@ void ReportFileSizeLimitAsError() {
 std::string MakeTempFolder(const std::string& prefix) {
   char base[MAX_PATH + 1];
   DWORD n = GetTempPathA(sizeof base, base);
-  if (n == 0 || n > MAX_PATH) return std::string();
+  if (n == 0 || n > MAX_PATH) {
+    SetErrno(n == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE);
+    return std::string();
+  }
   std::string folder(base, n);
   if (!IsSeparator(folder.back())) folder += '\\';
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = folder + prefix + "-" + RandomHex();
     if (CreateDirectoryA(candidate.c_str(), nullptr)) return candidate;
-    if (GetLastError() != ERROR_ALREADY_EXISTS) return std::string();
+    // The caller names the reason (a temporary folder that does not exist) through errno,
+    // as on POSIX.
+    DWORD code = GetLastError();
+    if (code != ERROR_ALREADY_EXISTS) {
+      SetErrno(code);
+      return std::string();
+    }
   }
+  SetErrno(ERROR_ALREADY_EXISTS);
   return std::string();
 }
 

@@ -71,6 +71,9 @@ class ChildProcess {
   int Wait();
   // Ends the child at once (used when its window closes).
   void Kill();
+  // Closes our end of the output pipe, as a reader that goes away does: the child's later
+  // writes fail (on POSIX with SIGPIPE, unless it ignores that). Wait() still applies.
+  void CloseOutput();
   bool running() const { return pid_ > 0; }
 
  private:

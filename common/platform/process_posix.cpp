@@ -363,6 +363,16 @@ int ChildProcess::Wait() {
   return StatusToCode(status);
 }
 
+void ChildProcess::CloseOutput() {
+  if (fd_ >= 0) {
+    close(fd_);
+    fd_ = -1;
+  }
+  // What was read and not yet taken goes with the pipe.
+  buffer_.clear();
+  eof_ = true;
+}
+
 void ChildProcess::Kill() {
   if (pid_ > 0) {
     kill(pid_, SIGKILL);

@@ -145,4 +145,16 @@ TEST(Process, ChildLinesAreReadOneByOne) {
   EXPECT_EQ(child.Wait(), 0);
 }
 
+TEST(Process, AChildWhoseReaderHasGoneSeesItsWritesFail) {
+  platform::ChildProcess child;
+  ASSERT_TRUE(child.Start({"yes"}));
+  std::string line;
+  ASSERT_TRUE(child.ReadLine(&line));
+  EXPECT_EQ(line, "y");
+  child.CloseOutput();
+  EXPECT_FALSE(child.ReadLine(&line));
+  // yes(1) is ended by SIGPIPE at its next write.
+  EXPECT_EQ(child.Wait(), -1);
+}
+
 }  // namespace

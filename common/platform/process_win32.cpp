@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -65,6 +66,12 @@ int ExitCode(HANDLE process) {
   return static_cast<int>(code);
 }
 
+// The statuses of the error severity (0xC0000000 and up): an unhandled exception ended
+// the program.
+bool IsExceptionStatus(DWORD code) {
+  return (code & 0xC0000000u) == 0xC0000000u;
+}
+
 bool HasExtension(const std::string& name) {
   return FileName(name).find('.') != std::string::npos;
 }
@@ -85,8 +92,23 @@ void Keep(std::string* output, const char* data, size_t size, const ProcessOptio
 }  // namespace
 
 std::string SignalDescription(int signal_number) {
-  // Windows has no signals; the one we report is the console's Ctrl+C.
+  // Windows has no signals; what we report is the console's Ctrl+C, and the exception that
+  // ended a program that crashed (its status).
   if (signal_number == 2) return "Ctrl+C (signal 2)";
+  const DWORD code = static_cast<DWORD>(signal_number);
+  if (IsExceptionStatus(code)) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(code));
+    std::string text = std::string("exception ") + hex;
+    switch (code) {
+      case EXCEPTION_ACCESS_VIOLATION: return text + " (access violation)";
+      case EXCEPTION_STACK_OVERFLOW: return text + " (stack overflow)";
+      case EXCEPTION_ILLEGAL_INSTRUCTION: return text + " (illegal instruction)";
+      case EXCEPTION_INT_DIVIDE_BY_ZERO: return text + " (division by zero)";
+      case 0xC0000409: return text + " (stack buffer overrun)";
+      default: return text;
+    }
+  }
   return "signal " + std::to_string(signal_number);
 }
 
@@ -145,6 +167,12 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
       (guard->interrupted() || static_cast<DWORD>(result.exit_code) == win32::kControlCExit)) {
     result.interrupted = true;
     result.signal = 2;
+    result.exit_code = -1;
+  } else if (!result.timed_out && IsExceptionStatus(static_cast<DWORD>(result.exit_code)) &&
+             static_cast<DWORD>(result.exit_code) != win32::kControlCExit) {
+    // A program that crashed ends with the exception's status: reported as the signal that
+    // ended it, as POSIX reports SIGSEGV, never as an ordinary exit status.
+    result.signal = result.exit_code;
     result.exit_code = -1;
   }
   Close(&process);
@@ -259,6 +287,16 @@ int ChildProcess::Wait() {
     fd_ = -1;
   }
   return code;
+}
+
+void ChildProcess::CloseOutput() {
+  if (fd_ != -1) {
+    CloseHandle(reinterpret_cast<HANDLE>(fd_));
+    fd_ = -1;
+  }
+  // What was read and not yet taken goes with the pipe.
+  buffer_.clear();
+  eof_ = true;
 }
 
 void ChildProcess::Kill() {

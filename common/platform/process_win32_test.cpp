@@ -40,6 +40,31 @@ TEST(ProcessWin32, ReportsExitStatusTimeoutAndMissingProgram) {
   EXPECT_NE(missing.exit_code, 0);
 }
 
+TEST(ProcessWin32, ACrashedChildIsNamedByItsException) {
+  // The stand-in ends with an access violation's status, as a crashed program does.
+  auto r = platform::RunProcess({e2e::StandIn(), "crash"}, {});
+  ASSERT_TRUE(r.started);
+  EXPECT_EQ(r.exit_code, -1);
+  EXPECT_EQ(static_cast<DWORD>(r.signal), 0xC0000005u);
+  EXPECT_FALSE(r.interrupted);
+  EXPECT_EQ(platform::SignalDescription(r.signal), "exception 0xC0000005 (access violation)");
+  EXPECT_EQ(platform::SignalDescription(static_cast<int>(0xC0000017u)), "exception 0xC0000017");
+  // An ordinary failure stays an exit status.
+  EXPECT_EQ(platform::RunProcess({e2e::StandIn(), "exit", "3"}, {}).signal, 0);
+}
+
+TEST(ProcessWin32, AChildWhoseReaderHasGoneSeesItsWritesFail) {
+  platform::ChildProcess child;
+  // 100 MB that nobody reads: the stand-in's writes fail and it ends at once.
+  ASSERT_TRUE(child.Start({e2e::StandIn(), "fill", "100000000"}));
+  std::string line;
+  ASSERT_TRUE(child.ReadLine(&line));
+  EXPECT_EQ(line, "y");
+  child.CloseOutput();
+  EXPECT_FALSE(child.ReadLine(&line));
+  EXPECT_EQ(child.Wait(), 0);
+}
+
 TEST(ProcessWin32, OutputIsCappedAtTheLimit) {
   platform::ProcessOptions options;
   options.output_limit = 10;

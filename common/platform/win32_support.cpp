@@ -55,6 +55,10 @@ std::string ErrorText(DWORD code) {
       return "the disk is full";
     case ERROR_INVALID_NAME:
       return "the name is not a valid file name";
+    case ERROR_BAD_EXE_FORMAT:
+    case ERROR_EXE_MACHINE_TYPE_MISMATCH:
+      // (The system's own text holds a "%1" that it never fills in.)
+      return "the file is not a program that Windows can run";
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY:
       return "out of memory";

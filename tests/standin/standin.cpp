@@ -32,8 +32,21 @@
 //                   it, not replace it), writes "held" and keeps it open until killed
 //   cwdfile         waits 300 ms, then writes the current folder to the file "opened" in
 //                   that folder
+//   busy ARGS...    creates the file "busy" in the current folder and keeps it open (so
+//                   that it cannot be removed) for a minute: a program that runs until it
+//                   is ended, and shows whether it still runs
+//   slow ARGS...    waits 1.3 s, then runs the program named by $AKQP_STANDIN_PROGRAM with
+//                   ARGS (its output where ours goes) and ends with its status
+//   crash           ends as a crashed program does (on Windows with an access violation's
+//                   status, elsewhere by SIGSEGV)
+//   compiler ARGS...  appends "cli" and the second argument (a compiler run's input) as one
+//                   line to log.txt in the current folder, then acts on words in that
+//                   argument: "kill" ends as a crashed program does, "int" as a console
+//                   program that Ctrl+C ended (Windows statuses; elsewhere the signals),
+//                   "sleep" as busy; else it ends with status 0
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -41,7 +54,9 @@
 #include <vector>
 
 #include "common/platform/console.h"
+#include "common/platform/environment.h"
 #include "common/platform/fs.h"
+#include "common/platform/process.h"
 
 namespace {
 
@@ -56,6 +71,29 @@ std::string Decode(const std::string& text) {
     out.push_back(c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c);
   }
   return out;
+}
+
+// Keeps the file "busy" open for a minute.
+int Busy() {
+  std::FILE* busy = std::fopen("busy", "wb");
+  if (busy == nullptr) return 1;
+  std::this_thread::sleep_for(std::chrono::minutes(1));
+  std::fclose(busy);
+  return 0;
+}
+
+// Ends as a program that a crash (`crash`) or the user's Ctrl+C ended.
+int EndAbruptly(bool crash) {
+#ifdef _WIN32
+  // The statuses that Windows gives such programs: an access violation, and the console's
+  // Ctrl+C.
+  return static_cast<int>(crash ? 0xC0000005u : 0xC000013Au);
+#else
+  int signal_number = crash ? SIGSEGV : SIGINT;
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+  return 1;
+#endif
 }
 
 std::string ModeFromName(const std::string& argv0) {
@@ -141,6 +179,27 @@ int main(int argc, char** argv) {
   } else if (mode == "cwdfile") {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     if (!platform::WriteFileAtomic("opened", platform::CurrentDirectory())) return 1;
+  } else if (mode == "busy") {
+    return Busy();
+  } else if (mode == "slow") {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    std::vector<std::string> argv = {platform::GetEnvironment("AKQP_STANDIN_PROGRAM").value_or("")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    platform::ProcessOptions options;
+    options.capture_output = false;
+    platform::ProcessResult r = platform::RunProcess(argv, options);
+    return r.started && r.exit_code >= 0 ? r.exit_code : 1;
+  } else if (mode == "crash") {
+    return EndAbruptly(true);
+  } else if (mode == "compiler") {
+    const std::string input = args.size() > 1 ? args[1] : std::string();
+    std::FILE* log = std::fopen("log.txt", "ab");
+    if (log == nullptr) return 1;
+    std::fprintf(log, "cli %s\n", input.c_str());
+    std::fclose(log);
+    if (input.find("kill") != std::string::npos) return EndAbruptly(true);
+    if (input.find("int") != std::string::npos) return EndAbruptly(false);
+    if (input.find("sleep") != std::string::npos) return Busy();
   } else {
     std::fprintf(stderr, "akqp-standin: unknown mode '%s'\n", mode.c_str());
     return 2;
