@@ -63,19 +63,91 @@ struct Arrival {
 };
 static_assert(kBlockSize < (size_t{1} << 16), "a step's length must fit its field");
 
-// The matches of every position of a block, as the finder gave them.
+// A match that starts at position `at` of a block.
+struct MatchAt {
+  uint32_t at;
+  Match match;
+};
+
+// The matches of every position of a block, as the finder gave them, and the resumed
+// ones found from them (FindResumedMatches).
 struct BlockMatches {
   std::vector<uint32_t> first{0}, first_other{0};  // per position, into the lists below
   std::vector<Match> nearest;  // for each length the nearest match
   std::vector<Match> others;   // the other matches met
+  std::vector<MatchAt> resumed;  // by position
 
   void Clear() {
     first.assign(1, 0);
     first_other.assign(1, 0);
     nearest.clear();
     others.clear();
+    resumed.clear();
   }
 };
+
+// Segments looked at before a difference (FindResumedMatches).
+constexpr int kResumedSegments = 8;
+
+// Records alike, as the functions of a compiled script are, differ in a byte here and
+// there; such a stretch packs best as one match followed by repeats of its offset
+// between literals. The finder gives for each length only the nearest match, and a
+// nearer one often reaches as far as the alike record's where a stretch starts, so
+// that the alike record's offset is never offered there. It shows where the stretch
+// resumes after a difference: where a match found at p has a different byte just
+// before it, the bytes before that byte often match at the same offset too. Those
+// segments, back over a few differences, become matches of their own (with their
+// start) that the parse can open the stretch with.
+void FindResumedMatches(const uint8_t* data, size_t begin, size_t end, uint32_t nice,
+                        BlockMatches* matches) {
+  // Per hashed offset, the last difference that a walk with that offset started at: a
+  // later walk with the offset stops there, as the stretch below is done.
+  struct Walked {
+    uint32_t offset = 0;
+    size_t gap = 0;
+  };
+  std::array<Walked, 1024> walked{};
+  auto resume_from = [&](size_t p, const Match& m) {
+    const uint32_t offset = m.offset;
+    if (m.length < 3 || p - begin < 2 || p - 1 < offset || data[p - 1] == data[p - 1 - offset])
+      return;
+    // Bytes at or after `low` may start a match: inside the block, with its source
+    // inside the input.
+    const size_t low = std::max(begin, size_t{offset});
+    size_t gap = p - 1;  // the differing byte
+    Walked& before = walked[(offset * 0x9E3779B1u) >> 22];
+    const size_t done = before.offset == offset ? before.gap : 0;
+    before = {offset, gap};
+    for (int segment = 0; segment < kResumedSegments && gap > std::max(low, done); ++segment) {
+      uint32_t length = CommonSuffixLength(data + gap - offset, data + gap,
+                                           static_cast<uint32_t>(std::min<size_t>(gap - low, nice)));
+      // Only a segment that a short match or a match with a new offset can code.
+      bool codable = offset <= kMaxShortMatchOffset && length <= kMaxShortMatch
+                         ? length >= kMinShortMatch
+                         : length >= OffsetAdjust(offset) + 2;
+      if (codable) {
+        matches->resumed.push_back(
+            {static_cast<uint32_t>(gap - length - begin), Match{length, offset}});
+      }
+      if (gap - length <= low + 1 || length == nice) break;
+      gap -= length + 1;
+    }
+  };
+  for (size_t i = 1; i < end - begin; ++i) {
+    const uint32_t first = matches->first[i], last = matches->first[i + 1];
+    if (first != last) resume_from(begin + i, matches->nearest[last - 1]);
+    for (uint32_t k = matches->first_other[i]; k < matches->first_other[i + 1]; ++k)
+      resume_from(begin + i, matches->others[k]);
+  }
+  std::sort(matches->resumed.begin(), matches->resumed.end(), [](const MatchAt& a, const MatchAt& b) {
+    return a.at != b.at ? a.at < b.at : a.match.offset < b.match.offset;
+  });
+  auto same = [](const MatchAt& a, const MatchAt& b) {
+    return a.at == b.at && a.match.offset == b.match.offset;
+  };
+  matches->resumed.erase(std::unique(matches->resumed.begin(), matches->resumed.end(), same),
+                         matches->resumed.end());
+}
 
 
 // Codes the start of every stretch of one-byte steps (8-bit literals, byte 0, near
@@ -269,6 +341,7 @@ class BlockParser {
   std::vector<Match> found_;
   size_t slots_ = 1;
   std::vector<uint8_t> counts_;  // per position: the arrivals held
+  size_t next_resumed_ = 0;      // the first resumed match not yet tried
   uint32_t spread_ = kNoSpread;
   std::vector<Arrival>& table_;
 };
@@ -282,18 +355,24 @@ void BlockParser::ExpandMatches(size_t i, uint32_t index_bits, size_t* skip_to) 
 
   // Matches that a nearer one matches as far: tried at their own length, for the
   // last offset they leave behind.
+  auto try_other = [&](const Match& other) {
+    uint32_t len = std::min(other.length, rest);
+    uint32_t adjust = OffsetAdjust(other.offset);
+    if (other.offset <= kMaxShortMatchOffset && len <= kMaxShortMatch) {
+      Relax(i + len, price + kShortMatchBits, other.offset, len, kShort, 0);
+    } else if (len >= adjust + 2) {
+      Relax(i + len, price + NewOffsetBits(other.offset, index_bits) + GammaBits(len - adjust),
+            other.offset, len, kNew, 0);
+    }
+  };
   const Match* other = matches_->others.data() + matches_->first_other[i];
   const Match* other_end = matches_->others.data() + matches_->first_other[i + 1];
-  for (; other != other_end; ++other) {
-    uint32_t len = std::min(other->length, rest);
-    uint32_t adjust = OffsetAdjust(other->offset);
-    if (other->offset <= kMaxShortMatchOffset && len <= kMaxShortMatch) {
-      Relax(i + len, price + kShortMatchBits, other->offset, len, kShort, 0);
-    } else if (len >= adjust + 2) {
-      Relax(i + len, price + NewOffsetBits(other->offset, index_bits) + GammaBits(len - adjust),
-            other->offset, len, kNew, 0);
-    }
-  }
+  for (; other != other_end; ++other) try_other(*other);
+  // The resumed matches of the positions passed over were never wanted.
+  const std::vector<MatchAt>& resumed = matches_->resumed;
+  while (next_resumed_ < resumed.size() && resumed[next_resumed_].at < i) ++next_resumed_;
+  for (; next_resumed_ < resumed.size() && resumed[next_resumed_].at == i; ++next_resumed_)
+    try_other(resumed[next_resumed_].match);
 
   const Match* first = matches_->nearest.data() + matches_->first[i];
   const Match* last = matches_->nearest.data() + matches_->first[i + 1];
@@ -344,6 +423,7 @@ bool BlockParser::RunOptimal(uint32_t index_bits, uint32_t arrivals, uint32_t sp
   spread_ = std::min(spread, kNoSpread);
   if (table_.size() < (size_ + 1) * slots_) table_.resize((size_ + 1) * slots_);
   counts_.assign(size_ + 1, 0);
+  next_resumed_ = 0;
   Relax(0, 0, rep, 0, kStart, 0);
 
   size_t skip_to = 0;
@@ -746,6 +826,7 @@ std::vector<Op> Parse(const uint8_t* data, size_t size, const LevelParameters& p
         matches.first.push_back(static_cast<uint32_t>(matches.nearest.size()));
         matches.first_other.push_back(static_cast<uint32_t>(matches.others.size()));
       }
+      FindResumedMatches(data, begin, end, params.nice_length, &matches);
     }
     BlockParser block(data, begin, end, params.window, params.nice_length, &matches,
                       params.arrivals > 0 ? nullptr : &finder, &arrivals_table);
