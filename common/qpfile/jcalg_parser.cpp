@@ -133,10 +133,8 @@ void FindResumedMatches(const uint8_t* data, size_t begin, size_t end, uint32_t 
     size_t gap = 0;
   };
   std::array<Walked, 1024> walked{};
-  auto resume_from = [&](size_t p, const Match& m) {
-    const uint32_t offset = m.offset;
-    if (m.length < 3 || p - begin < 2 || p - 1 < offset || data[p - 1] == data[p - 1 - offset])
-      return;
+  // The walk back from a match with `offset` at p, whose byte before differs.
+  auto resume_from = [&](size_t p, uint32_t offset) {
     // Bytes at or after `low` may start a match: inside the block, with its source
     // inside the input.
     const size_t low = std::max(begin, size_t{offset});
@@ -164,11 +162,25 @@ void FindResumedMatches(const uint8_t* data, size_t begin, size_t end, uint32_t 
       gap -= length + 1;
     }
   };
+  // Most matches are met by chance and have nothing alike before them; the walk is
+  // taken only where the first segment or the one after it can be long enough to code
+  // (one of the bytes 3 and 4 before p matches too), with the byte just before p
+  // differing.
+  auto worth_walking = [&](size_t p, const Match& m) {
+    const uint32_t offset = m.offset;
+    if (m.length < 3 || p - begin < 4 || p - 4 < offset) return false;
+    const uint8_t* here = data + p;
+    const uint8_t* there = here - offset;
+    return here[-1] != there[-1] && (here[-3] == there[-3] || here[-4] == there[-4]);
+  };
   for (size_t i = 1; i < end - begin; ++i) {
+    const size_t p = begin + i;
     const uint32_t first = matches->first[i], last = matches->first[i + 1];
-    if (first != last) resume_from(begin + i, matches->nearest[last - 1]);
-    for (uint32_t k = matches->first_other[i]; k < matches->first_other[i + 1]; ++k)
-      resume_from(begin + i, matches->others[k]);
+    if (first != last && worth_walking(p, matches->nearest[last - 1]))
+      resume_from(p, matches->nearest[last - 1].offset);
+    for (uint32_t k = matches->first_other[i]; k < matches->first_other[i + 1]; ++k) {
+      if (worth_walking(p, matches->others[k])) resume_from(p, matches->others[k].offset);
+    }
   }
 }
 
