@@ -23,7 +23,7 @@ constexpr LevelParameters kLevels[10] = {
     {4096, 8, 32, 8, 32, 1, kNoSpread, 8},     {8192, 8, 32, 8, 32, 1, kNoSpread, 8},
     {16384, 12, 32, 8, 48, 2, kNoSpread, 8},   {32768, 16, 32, 8, 64, 2, kNoSpread, 8},
     {40960, 24, 32, 8, 96, 3, kNoSpread, 8},   {57344, 32, 32, 8, 128, 3, kNoSpread, 8},
-    {65536, 32, 32, 8, 192, 16, 8, 4},         {65536, 32, 32, 8, 192, 16, 8, 4},
+    {65536, 32, 32, 8, 192, 16, 9, 3},         {65536, 32, 32, 8, 192, 16, 9, 3},
 };
 
 // Positions parsed at once. Arrival tables grow with the block, so long inputs are
