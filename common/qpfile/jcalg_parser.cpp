@@ -65,8 +65,8 @@ struct Arrival {
 static_assert(kBlockSize < (size_t{1} << 16), "a step's length must fit its field");
 
 // The arrivals of the positions of a block. Only the slots that a position counts as
-// held are ever read, so the memory is left as it comes: clearing it would cost more
-// than the parse of a small input.
+// held are ever read, so the memory is never cleared (a vector would clear it at every
+// growth).
 class ArrivalTable {
  public:
   Arrival* Reserve(size_t count) {
@@ -299,8 +299,8 @@ class BlockParser {
 
   // Offers an arrival at position i; kept when it is among the cheapest with a last
   // offset of its own. The arrivals of a position are kept sorted by price (the
-  // cheapest first), so most offers are turned down by one comparison with the last.
-  // Only the counted slots of a position are read, so the table is never cleared.
+  // cheapest first). Only the counted slots of a position are read, so the table is
+  // never cleared.
   void Relax(size_t i, uint32_t price, uint32_t rep, uint32_t length, Step step, size_t prev_slot) {
     // Most offers are turned down, by this one comparison.
     if (price > limits_[i]) return;
@@ -395,8 +395,8 @@ void BlockParser::ExpandMatches(size_t i, uint32_t index_bits, size_t* skip_to) 
   const uint32_t rest = static_cast<uint32_t>(size_ - i);
   const size_t p = begin_ + i;
 
-  // Matches that a nearer one matches as far: tried at their own length, for the
-  // last offset they leave behind.
+  // Matches that a nearer one matches as far, and the resumed matches that start
+  // here: tried at their own length, for the last offset they leave behind.
   auto try_other = [&](const Match& other) {
     uint32_t len = std::min(other.length, rest);
     uint32_t adjust = OffsetAdjust(other.offset);
