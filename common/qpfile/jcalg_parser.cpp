@@ -310,7 +310,7 @@ class BlockParser {
     if (n == 0) {
       a[0] = fresh;
       n = 1;
-      limits_[i] = price + spread_;
+      UpdateLimit(i);
       return;
     }
     // Where the same last offset is already held, the offer replaces it only when
@@ -333,6 +333,15 @@ class BlockParser {
       --at;
     }
     a[at] = fresh;
+    UpdateLimit(i);
+  }
+
+  // Offers dearer than the spread over the cheapest at i are turned down, and when
+  // every slot there is taken (a single slot with the first offer), those no cheaper
+  // than the dearest held.
+  void UpdateLimit(size_t i) {
+    const Arrival* a = Slots(i);
+    const size_t n = counts_[i];
     limits_[i] = a[0].price + spread_;
     if (n == slots_) limits_[i] = std::min(limits_[i], a[n - 1].price - 1);
   }
