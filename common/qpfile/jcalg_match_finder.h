@@ -31,6 +31,21 @@ inline uint32_t CommonPrefixLength(const uint8_t* a, const uint8_t* b, uint32_t 
   return len;
 }
 
+// Length of the common suffix of the bytes before `a` and before `b`, up to `limit`
+// (eight bytes at a time).
+inline uint32_t CommonSuffixLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
+  uint32_t len = 0;
+  while (len + 8 <= limit) {
+    uint64_t x, y;
+    std::memcpy(&x, a - len - 8, 8);
+    std::memcpy(&y, b - len - 8, 8);
+    if (x != y) return len + static_cast<uint32_t>(__builtin_clzll(x ^ y) / 8);
+    len += 8;
+  }
+  while (len < limit && a[-1 - static_cast<int64_t>(len)] == b[-1 - static_cast<int64_t>(len)]) ++len;
+  return len;
+}
+
 struct Match {
   uint32_t length;
   uint32_t offset;  // 1..window

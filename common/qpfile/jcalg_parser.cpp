@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <optional>
 
 #include "common/qpfile/jcalg_match_finder.h"
@@ -22,7 +23,7 @@ constexpr LevelParameters kLevels[10] = {
     {4096, 8, 32, 8, 32, 1, kNoSpread, 8},     {8192, 8, 32, 8, 32, 1, kNoSpread, 8},
     {16384, 12, 32, 8, 48, 2, kNoSpread, 8},   {32768, 16, 32, 8, 64, 2, kNoSpread, 8},
     {40960, 24, 32, 8, 96, 3, kNoSpread, 8},   {57344, 32, 32, 8, 128, 3, kNoSpread, 8},
-    {65536, 48, 32, 8, 192, 16, 6, 12},        {65536, 48, 32, 8, 192, 16, 6, 12},
+    {65536, 32, 32, 8, 192, 16, 9, 3},         {65536, 32, 32, 8, 192, 16, 9, 3},
 };
 
 // Positions parsed at once. Arrival tables grow with the block, so long inputs are
@@ -63,19 +64,125 @@ struct Arrival {
 };
 static_assert(kBlockSize < (size_t{1} << 16), "a step's length must fit its field");
 
-// The matches of every position of a block, as the finder gave them.
+// The arrivals of the positions of a block. Only the slots that a position counts as
+// held are ever read, so the memory is never cleared (a vector would clear it at every
+// growth).
+class ArrivalTable {
+ public:
+  Arrival* Reserve(size_t count) {
+    if (count > capacity_) {
+      slots_ = std::make_unique_for_overwrite<Arrival[]>(count);
+      capacity_ = count;
+    }
+    return slots_.get();
+  }
+
+ private:
+  std::unique_ptr<Arrival[]> slots_;
+  size_t capacity_ = 0;
+};
+
+// A resumed match, and the next one that starts at the same position (or kNoMatch).
+struct ResumedMatch {
+  Match match;
+  uint32_t next;
+};
+
+constexpr uint32_t kNoMatch = 0xFFFFFFFFu;
+
+// The matches of every position of a block, as the finder gave them, and the resumed
+// ones found from them (FindResumedMatches).
 struct BlockMatches {
   std::vector<uint32_t> first{0}, first_other{0};  // per position, into the lists below
   std::vector<Match> nearest;  // for each length the nearest match
   std::vector<Match> others;   // the other matches met
+  std::vector<uint32_t> first_resumed;  // per position, into `resumed` (or kNoMatch)
+  std::vector<ResumedMatch> resumed;
 
-  void Clear() {
+  void Clear(size_t positions) {
     first.assign(1, 0);
     first_other.assign(1, 0);
     nearest.clear();
     others.clear();
+    first_resumed.assign(positions, kNoMatch);
+    resumed.clear();
   }
 };
+
+// Segments looked at before a difference (FindResumedMatches), and the segments in a
+// row too short to code that end the walk (a match met by chance has no record alike
+// before it, and most walks are those).
+constexpr int kResumedSegments = 8;
+constexpr int kResumedMisses = 2;
+
+// Records alike, as the functions of a compiled script are, differ in a byte here and
+// there; such a stretch packs best as one match followed by repeats of its offset
+// between literals. The finder gives for each length only the nearest match, and a
+// nearer one often reaches as far as the alike record's where a stretch starts, so
+// that the alike record's offset is never offered there. It shows where the stretch
+// resumes after a difference: where a match found at p has a different byte just
+// before it, the bytes before that byte often match at the same offset too. Those
+// segments, back over a few differences, become matches of their own (with their
+// start) that the parse can open the stretch with.
+void FindResumedMatches(const uint8_t* data, size_t begin, size_t end, uint32_t nice,
+                        BlockMatches* matches) {
+  // Per hashed offset, the last difference that a walk with that offset started at: a
+  // later walk with the offset stops there, as the stretch below is done.
+  struct Walked {
+    uint32_t offset = 0;
+    size_t gap = 0;
+  };
+  std::array<Walked, 1024> walked{};
+  // The walk back from a match with `offset` at p, whose byte before differs.
+  auto resume_from = [&](size_t p, uint32_t offset) {
+    // Bytes at or after `low` may start a match: inside the block, with its source
+    // inside the input.
+    const size_t low = std::max(begin, size_t{offset});
+    size_t gap = p - 1;  // the differing byte
+    Walked& before = walked[(offset * 0x9E3779B1u) >> 22];
+    const size_t done = before.offset == offset ? before.gap : 0;
+    before = {offset, gap};
+    int misses = 0;
+    for (int segment = 0; segment < kResumedSegments && gap > std::max(low, done); ++segment) {
+      uint32_t length = CommonSuffixLength(data + gap - offset, data + gap,
+                                           static_cast<uint32_t>(std::min<size_t>(gap - low, nice)));
+      // Only a segment that a short match or a match with a new offset can code.
+      bool codable = offset <= kMaxShortMatchOffset && length <= kMaxShortMatch
+                         ? length >= kMinShortMatch
+                         : length >= OffsetAdjust(offset) + 2;
+      if (codable) {
+        uint32_t& head = matches->first_resumed[gap - length - begin];
+        matches->resumed.push_back({Match{length, offset}, head});
+        head = static_cast<uint32_t>(matches->resumed.size() - 1);
+        misses = 0;
+      } else if (++misses == kResumedMisses) {
+        break;
+      }
+      if (gap - length <= low + 1 || length == nice) break;
+      gap -= length + 1;
+    }
+  };
+  // Most matches are met by chance and have nothing alike before them; the walk is
+  // taken only where the first segment or the one after it can be long enough to code
+  // (one of the bytes 3 and 4 before p matches too), with the byte just before p
+  // differing.
+  auto worth_walking = [&](size_t p, const Match& m) {
+    const uint32_t offset = m.offset;
+    if (m.length < 3 || p - begin < 4 || p - 4 < offset) return false;
+    const uint8_t* here = data + p;
+    const uint8_t* there = here - offset;
+    return here[-1] != there[-1] && (here[-3] == there[-3] || here[-4] == there[-4]);
+  };
+  for (size_t i = 1; i < end - begin; ++i) {
+    const size_t p = begin + i;
+    const uint32_t first = matches->first[i], last = matches->first[i + 1];
+    if (first != last && worth_walking(p, matches->nearest[last - 1]))
+      resume_from(p, matches->nearest[last - 1].offset);
+    for (uint32_t k = matches->first_other[i]; k < matches->first_other[i + 1]; ++k) {
+      if (worth_walking(p, matches->others[k])) resume_from(p, matches->others[k].offset);
+    }
+  }
+}
 
 
 // Codes the start of every stretch of one-byte steps (8-bit literals, byte 0, near
@@ -153,7 +260,7 @@ class BlockParser {
   // `table` holds the arrivals; it is kept from block to block, so that its memory is
   // had once.
   BlockParser(const uint8_t* data, size_t begin, size_t end, uint32_t window, uint32_t nice,
-              const BlockMatches* matches, MatchFinder* finder, std::vector<Arrival>* table)
+              const BlockMatches* matches, MatchFinder* finder, ArrivalTable* table)
       : data_(data),
         begin_(begin),
         size_(end - begin),
@@ -173,9 +280,10 @@ class BlockParser {
                   const std::vector<uint8_t>& literal_bits, bool literal_blocks, uint32_t rep, std::vector<Op>* ops, uint32_t* rep_out);
 
   // A quick parse in 9-bit literals: at each position the code that saves the most
-  // bits against literals, unless one byte and then the best code at the next position
-  // save more. Appends its ops and gives the last offset at its end.
-  uint32_t RunLazy(uint32_t index_bits, uint32_t rep, std::vector<Op>* ops);
+  // bits against literals, unless (when `look_ahead`) one byte and then the best code
+  // at the next position save more. Appends its ops and gives the last offset at its
+  // end.
+  uint32_t RunLazy(uint32_t index_bits, uint32_t rep, bool look_ahead, std::vector<Op>* ops);
 
  private:
   // A step of the lazy parse and the bits it saves against 9-bit literals.
@@ -187,23 +295,24 @@ class BlockParser {
   // The best step at i; `one_byte` receives the one-byte step there.
   Choice Best(size_t i, uint32_t rep, uint32_t index_bits, Choice* one_byte);
 
-  Arrival* Slots(size_t i) { return &table_[i * slots_]; }
+  Arrival* Slots(size_t i) { return &arrivals_[i * slots_]; }
 
   // Offers an arrival at position i; kept when it is among the cheapest with a last
   // offset of its own. The arrivals of a position are kept sorted by price (the
-  // cheapest first), so most offers are turned down by one comparison with the last.
-  // Only the counted slots of a position are read, so the table is never cleared.
+  // cheapest first). Only the counted slots of a position are read, so the table is
+  // never cleared.
   void Relax(size_t i, uint32_t price, uint32_t rep, uint32_t length, Step step, size_t prev_slot) {
+    // Most offers are turned down, by this one comparison.
+    if (price > limits_[i]) return;
     Arrival* a = Slots(i);
     uint8_t& n = counts_[i];
     Arrival fresh{price, rep, static_cast<uint16_t>(length), step, static_cast<uint8_t>(prev_slot)};
     if (n == 0) {
       a[0] = fresh;
       n = 1;
+      UpdateLimit(i);
       return;
     }
-    if (price > a[0].price + spread_) return;
-    if (n == slots_ && price >= a[n - 1].price) return;
     // Where the same last offset is already held, the offer replaces it only when
     // cheaper; otherwise it takes a free slot, or the dearest arrival makes room.
     size_t from = n;
@@ -224,6 +333,17 @@ class BlockParser {
       --at;
     }
     a[at] = fresh;
+    UpdateLimit(i);
+  }
+
+  // Offers dearer than the spread over the cheapest at i are turned down, and when
+  // every slot there is taken (a single slot with the first offer), those no cheaper
+  // than the dearest held.
+  void UpdateLimit(size_t i) {
+    const Arrival* a = Slots(i);
+    const size_t n = counts_[i];
+    limits_[i] = a[0].price + spread_;
+    if (n == slots_) limits_[i] = std::min(limits_[i], a[n - 1].price - 1);
   }
 
   // The nearest offset 1..14 holding the same byte as position p, or 0.
@@ -269,8 +389,12 @@ class BlockParser {
   std::vector<Match> found_;
   size_t slots_ = 1;
   std::vector<uint8_t> counts_;  // per position: the arrivals held
+  // Per position: the dearest price an offer may have to be kept (within the spread of
+  // the cheapest, and below the dearest held when the slots are full).
+  std::vector<uint32_t> limits_;
   uint32_t spread_ = kNoSpread;
-  std::vector<Arrival>& table_;
+  ArrivalTable& table_;
+  Arrival* arrivals_ = nullptr;  // from table_, for the block
 };
 
 // New-offset matches and short matches from the cheapest arrival at i: they set a new
@@ -280,20 +404,23 @@ void BlockParser::ExpandMatches(size_t i, uint32_t index_bits, size_t* skip_to) 
   const uint32_t rest = static_cast<uint32_t>(size_ - i);
   const size_t p = begin_ + i;
 
-  // Matches that a nearer one matches as far: tried at their own length, for the
-  // last offset they leave behind.
+  // Matches that a nearer one matches as far, and the resumed matches that start
+  // here: tried at their own length, for the last offset they leave behind.
+  auto try_other = [&](const Match& other) {
+    uint32_t len = std::min(other.length, rest);
+    uint32_t adjust = OffsetAdjust(other.offset);
+    if (other.offset <= kMaxShortMatchOffset && len <= kMaxShortMatch) {
+      Relax(i + len, price + kShortMatchBits, other.offset, len, kShort, 0);
+    } else if (len >= adjust + 2) {
+      Relax(i + len, price + NewOffsetBits(other.offset, index_bits) + GammaBits(len - adjust),
+            other.offset, len, kNew, 0);
+    }
+  };
   const Match* other = matches_->others.data() + matches_->first_other[i];
   const Match* other_end = matches_->others.data() + matches_->first_other[i + 1];
-  for (; other != other_end; ++other) {
-    uint32_t len = std::min(other->length, rest);
-    uint32_t adjust = OffsetAdjust(other->offset);
-    if (other->offset <= kMaxShortMatchOffset && len <= kMaxShortMatch) {
-      Relax(i + len, price + kShortMatchBits, other->offset, len, kShort, 0);
-    } else if (len >= adjust + 2) {
-      Relax(i + len, price + NewOffsetBits(other->offset, index_bits) + GammaBits(len - adjust),
-            other->offset, len, kNew, 0);
-    }
-  }
+  for (; other != other_end; ++other) try_other(*other);
+  for (uint32_t k = matches_->first_resumed[i]; k != kNoMatch; k = matches_->resumed[k].next)
+    try_other(matches_->resumed[k].match);
 
   const Match* first = matches_->nearest.data() + matches_->first[i];
   const Match* last = matches_->nearest.data() + matches_->first[i + 1];
@@ -342,8 +469,9 @@ bool BlockParser::RunOptimal(uint32_t index_bits, uint32_t arrivals, uint32_t sp
                              std::vector<Op>* ops, uint32_t* rep_out) {
   slots_ = std::clamp<size_t>(arrivals, 1, kMaxArrivals);
   spread_ = std::min(spread, kNoSpread);
-  if (table_.size() < (size_ + 1) * slots_) table_.resize((size_ + 1) * slots_);
+  arrivals_ = table_.Reserve((size_ + 1) * slots_);
   counts_.assign(size_ + 1, 0);
+  limits_.assign(size_ + 1, UINT32_MAX);
   Relax(0, 0, rep, 0, kStart, 0);
 
   size_t skip_to = 0;
@@ -407,7 +535,7 @@ bool BlockParser::Backtrack(std::vector<Op>* ops) const {
   size_t i = size_, slot = 0;
   // Every step covers at least one byte; a longer walk means broken links.
   for (size_t steps = 0; steps <= size_; ++steps) {
-    const Arrival& a = table_[i * slots_ + slot];
+    const Arrival& a = arrivals_[i * slots_ + slot];
     switch (a.step) {
       case kStart:
         ops->assign(reversed.rbegin(), reversed.rend());
@@ -477,7 +605,8 @@ BlockParser::Choice BlockParser::Best(size_t i, uint32_t rep, uint32_t index_bit
   return best;
 }
 
-uint32_t BlockParser::RunLazy(uint32_t index_bits, uint32_t rep, std::vector<Op>* ops) {
+uint32_t BlockParser::RunLazy(uint32_t index_bits, uint32_t rep, bool look_ahead,
+                              std::vector<Op>* ops) {
   std::vector<Op> block_ops;
   size_t i = 0;
   bool have_next = false;
@@ -517,7 +646,7 @@ uint32_t BlockParser::RunLazy(uint32_t index_bits, uint32_t rep, std::vector<Op>
     Choice here = have_next ? next : Best(i, rep, index_bits, &one);
     if (have_next) one = next_one;
     have_next = false;
-    if (here.op.length >= 2 && here.op.length < kLazyLength && i + 1 < size_) {
+    if (look_ahead && here.op.length >= 2 && here.op.length < kLazyLength && i + 1 < size_) {
       next = Best(i + 1, rep, index_bits, &next_one);
       if (one.gain + next.gain > here.gain) {
         here = one;
@@ -735,26 +864,28 @@ std::vector<Op> Parse(const uint8_t* data, size_t size, const LevelParameters& p
   MatchFinder finder(data, size, params.window, params.nice_length, params.depth,
                      params.good_length, params.good_depth, params.others);
   BlockMatches matches;
-  std::vector<Arrival> arrivals_table;
+  ArrivalTable arrivals_table;
 
   for (size_t begin = 0; begin < size || ops.empty(); begin += kBlockSize) {
     size_t end = std::min(size, begin + kBlockSize);
-    matches.Clear();
+    matches.Clear(end - begin);
     if (params.arrivals > 0) {
       for (size_t p = begin; p < end; ++p) {
         finder.FindAndInsert(p, &matches.nearest, &matches.others);
         matches.first.push_back(static_cast<uint32_t>(matches.nearest.size()));
         matches.first_other.push_back(static_cast<uint32_t>(matches.others.size()));
       }
+      FindResumedMatches(data, begin, end, params.nice_length, &matches);
     }
     BlockParser block(data, begin, end, params.window, params.nice_length, &matches,
                       params.arrivals > 0 ? nullptr : &finder, &arrivals_table);
 
     // The quick parse: the result at the lowest levels, and otherwise where the
     // literal base, the literal modes and the index bits for the optimal parse are
-    // taken from.
+    // taken from (for which the quicker parse without its look-ahead does as well).
     std::vector<Op> lazy_ops;
-    uint32_t lazy_rep = block.RunLazy(state.index_bits, state.rep, &lazy_ops);
+    uint32_t lazy_rep =
+        block.RunLazy(state.index_bits, state.rep, params.arrivals == 0, &lazy_ops);
     // A 7-bit mode saves one bit per literal against the 17 bits of its code (the
     // quickest levels keep to 8-bit literals).
     std::optional<LiteralMode> seven;

@@ -3,7 +3,9 @@
 // The parser is a shortest path over the positions of the input, priced in bits with
 // the exact code lengths (the format has no entropy coding, so prices are exact). Each
 // position keeps a few of its cheapest arrivals, each with its own last offset, so that
-// the cheap repeat of the last offset is weighed along the path. A quick lazy parse
+// the cheap repeat of the last offset is weighed along the path; besides the finder's
+// matches it is offered the matches with which a record alike resumes after a differing
+// byte (whose offset the finder rarely offers where they start). A quick lazy parse
 // comes first: it is the result at the lowest levels, and elsewhere it gives the index
 // bits, the 7-bit literal base and where 7-bit literals are expected, which the
 // optimal parse then prices with. Last, the literal-size codes are placed exactly for

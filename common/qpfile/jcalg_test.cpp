@@ -505,6 +505,32 @@ TEST(JcalgEncode, SimilarRecordsPackAsRepeatsAcrossParseBlocks) {
   }
 }
 
+TEST(JcalgEncode, RecordsAlikeAtTheWindowsEdgeRoundTrip) {
+  // Records alike as long as each level's window, and a little longer and shorter, so
+  // that the record alike that a stretch resumes lies right at the window's edge, and
+  // the stretches begin in one parse block and resume in the next.
+  for (int level = 0; level <= 9; ++level) {
+    const uint32_t window = jcalg::WindowForLevel(level);
+    for (uint32_t record : {window - 3, window, window + 2}) {
+      SCOPED_TRACE("level " + std::to_string(level) + ", records of " + std::to_string(record));
+      // A byte in 40 changed from one record to the next.
+      std::mt19937 rng(record);
+      Bytes in = RandomBytes(record, record);
+      for (int r = 0; r < 2; ++r) {
+        Bytes next(in.end() - record, in.end());
+        for (uint32_t k = 0; k < record / 40; ++k) next[rng() % record] = static_cast<uint8_t>(rng());
+        in.insert(in.end(), next.begin(), next.end());
+      }
+      Bytes packed = jcalg::Encode(in.data(), in.size(), window);
+      Reading reading = ReadStream(packed);
+      ASSERT_TRUE(reading.ok);
+      EXPECT_EQ(reading.out, in);
+      EXPECT_LE(reading.farthest, window);
+      EXPECT_EQ(DecodeAll(packed), in);
+    }
+  }
+}
+
 TEST(JcalgEncode, ShortLastBlockAfterSevenBitLiterals) {
   // A parse block of text, coded in 7-bit literals, then a short last block whose few
   // literals are too few for a 7-bit mode of its own and do not all fit the text's: the
