@@ -91,6 +91,19 @@ std::string Program(const std::string& name) {
   return BuildDir() + platform::kSeparator + name + platform::kProgramSuffix;
 }
 
+FirstLine ReadFirstLineThenHangUp(const std::vector<std::string>& argv, const std::string& cwd,
+                                  const std::map<std::string, std::string>& env) {
+  FirstLine result;
+  ScopedEnvironment environment(env);
+  platform::ChildProcess child;
+  if (!child.Start(argv, cwd)) return result;
+  std::string line;
+  if (child.ReadLine(&line)) result.lines.push_back(line);
+  child.CloseOutput();
+  result.exit_code = child.Wait();
+  return result;
+}
+
 Scratch::Scratch() {
   path_ = platform::MakeTempFolder("akqp-test");
   platform::MakeDirectory(Path("config"));

@@ -49,6 +49,16 @@ class ScopedEnvironment {
 // The path of a built program (with ".exe" on Windows).
 std::string Program(const std::string& name);
 
+// Starts `argv` in `cwd` with the variables of `env` set, reads its first line of output,
+// then closes the pipe as a reader that goes away would (`| head -n1`), and waits. Gives
+// the line (none when the program wrote none) and the exit status (-1: it did not start).
+struct FirstLine {
+  std::vector<std::string> lines;
+  int exit_code = -1;
+};
+FirstLine ReadFirstLineThenHangUp(const std::vector<std::string>& argv, const std::string& cwd,
+                                  const std::map<std::string, std::string>& env);
+
 // A scratch folder removed when the object goes away. It also holds a private settings
 // folder: Env() gives AKQP_CONFIG_HOME pointing there.
 class Scratch {

@@ -161,20 +161,11 @@ TEST_F(ProcessesE2eTest, AClosedConsoleDoesNotStopTheCompile) {
   // Windows form: the compiler's output goes into a pipe whose reader goes away after the
   // first line. (Wine's cmd.exe makes its pipes through temporary files, so a cmd.exe
   // pipeline would not break.)
-  Lines lines;
-  int status = -1;
-  {
-    e2e::ScopedEnvironment environment(Options().env);
-    platform::ChildProcess cli;
-    ASSERT_TRUE(cli.Start({e2e::Program("akqp-cli"), "--lua", script, "--out", scratch_.Path("loud.qp")},
-                          scratch_.path()));
-    std::string line;
-    if (cli.ReadLine(&line)) lines.push_back(line);
-    cli.CloseOutput();
-    status = cli.Wait();
-  }
-  EXPECT_EQ(lines, Lines{"Compiling 'loud.lua'..."});
-  EXPECT_EQ(status, 0);
+  e2e::FirstLine r = e2e::ReadFirstLineThenHangUp(
+      {e2e::Program("akqp-cli"), "--lua", script, "--out", scratch_.Path("loud.qp")},
+      scratch_.path(), Options().env);
+  EXPECT_EQ(r.lines, Lines{"Compiling 'loud.lua'..."});
+  EXPECT_EQ(r.exit_code, 0);
 #else
   e2e::RunResult r = Shell(
       "{ defaults \"$CLI\" --lua \"$1\" --out \"$2\"; echo $? > status.txt; } | head -n1",

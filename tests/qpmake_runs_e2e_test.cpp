@@ -262,19 +262,10 @@ TEST_F(QpmakeRunsTest, AClosedConsoleStopsNothing) {
   scratch_.Write("mk.cfg",
                  "[before]\r\ntools\\count.exe 50000\r\n[make]\r\na.lua = a.qp\r\n"
                  "[crc32]\r\nmissing.txt = m.crc\r\nlog.txt = log.crc\r\n");
-  Lines lines;
-  int status = -1;
-  {
-    e2e::ScopedEnvironment environment(env_);
-    platform::ChildProcess qpmake;
-    ASSERT_TRUE(qpmake.Start({e2e::Program("qpmake"), "mk.cfg"}, scratch_.path()));
-    std::string line;
-    if (qpmake.ReadLine(&line)) lines.push_back(line);
-    qpmake.CloseOutput();
-    status = qpmake.Wait();
-  }
-  EXPECT_EQ(lines, Lines{"line0"});
-  EXPECT_EQ(status, 0);
+  e2e::FirstLine r =
+      e2e::ReadFirstLineThenHangUp({e2e::Program("qpmake"), "mk.cfg"}, scratch_.path(), env_);
+  EXPECT_EQ(r.lines, Lines{"line0"});
+  EXPECT_EQ(r.exit_code, 0);
 #else
   scratch_.Write("mk.cfg",
                  "[before]\r\nseq 1 50000 || true\r\n[make]\r\na.lua = a.qp\r\n"
