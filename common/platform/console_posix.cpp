@@ -1,19 +1,16 @@
+// The console's bytes on POSIX: colours as ANSI SGR codes, and only on a terminal.
 #include "common/platform/console.h"
 
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
+#include <string>
+
+#include "common/platform/console_output.h"
 
 namespace platform {
 namespace {
-
-std::mutex g_mutex;
-std::function<void(std::string_view)> g_sink;
-int g_foreground = 7;
-int g_background = 0;
-bool g_colour_changed = false;
 
 bool UseColour() {
   static const bool use = [] {
@@ -41,54 +38,33 @@ std::string SgrFor(int foreground, int background) {
 
 }  // namespace
 
-void ConsoleSetColor(int foreground, int background) {
-  if (foreground < 0 || foreground >= 16 || background < 0 || background >= 16) return;
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_foreground = foreground;
-  g_background = background;
-  g_colour_changed = true;
-}
+namespace console_output {
 
-void ConsoleWriteLine(std::string_view text) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  if (g_sink) {
-    g_sink(text);
-    return;
-  }
+void WriteLine(std::string_view text, const Colours* colours) {
   std::string line;
   line.reserve(text.size() + 16);
-  bool colour = UseColour();
-  if (colour && g_colour_changed) line += SgrFor(g_foreground, g_background);
+  bool colour = colours != nullptr && UseColour();
+  if (colour) line += SgrFor(colours->foreground, colours->background);
   line.append(text);
-  if (colour && g_colour_changed) line += "\x1b[0m";
+  if (colour) line += "\x1b[0m";
   line += '\n';
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fflush(stdout);
 }
 
-void ConsolePrint(std::string_view text) {
-  ConsoleSetColor(7, 0);
-  ConsoleWriteLine(text);
-}
-
-void ConsoleSetSink(std::function<void(std::string_view)> sink) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_sink = std::move(sink);
-}
-
-void ConsoleWriteRaw(std::string_view bytes) {
-  std::lock_guard<std::mutex> lock(g_mutex);
+void WriteRaw(std::string_view bytes) {
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
   std::fflush(stdout);
 }
 
-void ConsoleWriteError(std::string_view text) {
-  std::lock_guard<std::mutex> lock(g_mutex);
+void WriteErrorLine(std::string_view text) {
   std::string line(text);
   line += '\n';
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
 }
+
+}  // namespace console_output
 
 void ShowStartupError(const std::string&, const std::vector<std::string>& lines) {
   for (const std::string& line : lines) ConsoleWriteError(line);

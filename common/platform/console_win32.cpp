@@ -1,33 +1,31 @@
+// The console's bytes on Windows: CR LF line ends, colours as console attributes and
+// only on a console; redirected output goes to the standard handle as to a file.
 #include "common/platform/console.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
+#include <string>
 
+#include "common/platform/console_output.h"
 #include "common/platform/win32_support.h"
 
 namespace platform {
 namespace {
 
-std::mutex g_mutex;
-std::function<void(std::string_view)> g_sink;
-int g_foreground = 7;
-int g_background = 0;
-bool g_colour_changed = false;
-
 // Writes to a handle: through the console when it is one, else as to a file (output
 // redirected to a file or a pipe). A reader that has gone is not our failure.
-void Write(DWORD which, const std::string& text, bool allow_colour) {
+void Write(DWORD which, std::string_view text, const console_output::Colours* colours) {
   HANDLE handle = GetStdHandle(which);
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
   DWORD mode = 0;
   if (GetConsoleMode(handle, &mode)) {
-    if (allow_colour && g_colour_changed) {
+    if (colours != nullptr) {
       // The console attribute is background * 16 + foreground. NO_COLOR keeps the
       // console's own colours.
       const char* no_colour = std::getenv("NO_COLOR");
       if (no_colour == nullptr || *no_colour == '\0')
-        SetConsoleTextAttribute(handle, static_cast<WORD>(g_background * 16 + g_foreground));
+        SetConsoleTextAttribute(handle,
+                                static_cast<WORD>(colours->background * 16 + colours->foreground));
     }
     DWORD written = 0;
     if (WriteConsoleA(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
@@ -46,50 +44,29 @@ void Write(DWORD which, const std::string& text, bool allow_colour) {
 
 }  // namespace
 
-void ConsoleSetColor(int foreground, int background) {
-  if (foreground < 0 || foreground >= 16 || background < 0 || background >= 16) return;
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_foreground = foreground;
-  g_background = background;
-  g_colour_changed = true;
-}
+namespace console_output {
 
-void ConsoleWriteLine(std::string_view text) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  if (g_sink) {
-    g_sink(text);
-    return;
-  }
+void WriteLine(std::string_view text, const Colours* colours) {
   std::string line(text);
   line += "\r\n";
   // Whatever the C runtime still holds for standard output comes first.
   std::fflush(stdout);
-  Write(STD_OUTPUT_HANDLE, line, true);
+  Write(STD_OUTPUT_HANDLE, line, colours);
 }
 
-void ConsolePrint(std::string_view text) {
-  ConsoleSetColor(7, 0);
-  ConsoleWriteLine(text);
-}
-
-void ConsoleSetSink(std::function<void(std::string_view)> sink) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_sink = std::move(sink);
-}
-
-void ConsoleWriteRaw(std::string_view bytes) {
-  std::lock_guard<std::mutex> lock(g_mutex);
+void WriteRaw(std::string_view bytes) {
   std::fflush(stdout);
-  Write(STD_OUTPUT_HANDLE, std::string(bytes), false);
+  Write(STD_OUTPUT_HANDLE, bytes, nullptr);
 }
 
-void ConsoleWriteError(std::string_view text) {
-  std::lock_guard<std::mutex> lock(g_mutex);
+void WriteErrorLine(std::string_view text) {
   std::string line(text);
   line += "\r\n";
   std::fflush(stderr);
-  Write(STD_ERROR_HANDLE, line, false);
+  Write(STD_ERROR_HANDLE, line, nullptr);
 }
+
+}  // namespace console_output
 
 void ShowStartupError(const std::string& title, const std::vector<std::string>& lines) {
   const char* quiet = std::getenv("AKQP_NO_MESSAGE_BOX");
