@@ -79,9 +79,7 @@ uint32_t Crc(const std::string& bytes) {
       crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
 }
 
-bool Has(const std::vector<std::string>& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
+using e2e::Has;
 
 std::vector<std::string> Sorted(std::vector<std::string> lines) {
   std::sort(lines.begin(), lines.end());

@@ -2,9 +2,12 @@
 // scratch folders and files.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace e2e {
@@ -45,6 +48,21 @@ class ScopedEnvironment {
  private:
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
+
+// Whether `line` is one of `lines`.
+inline bool Has(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// Waits up to `seconds` for `done` to hold; gives whether it did.
+template <typename Condition>
+bool WaitFor(Condition done, int seconds) {
+  for (int i = 0; i < seconds * 50; ++i) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return done();
+}
 
 // The path of a built program (with ".exe" on Windows).
 std::string Program(const std::string& name);

@@ -72,9 +72,7 @@ std::string Field(const Lines& lines, const std::string& key) {
   return "<missing " + key + ">";
 }
 
-bool Has(const Lines& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
+using e2e::Has;
 
 const std::string* SuccessLine(const Lines& lines) {
   for (const std::string& line : lines)

@@ -48,19 +48,9 @@ const char kSignalDuringCompile[] =
     "done\n"
     "echo 'compiler survived'; kill -9 $c\n";
 
-bool Has(const Lines& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
+using e2e::Has;
+using e2e::WaitFor;
 
-// Waits up to `seconds` for `done` to hold.
-template <typename Condition>
-bool WaitFor(Condition done, int seconds) {
-  for (int i = 0; i < seconds * 50; ++i) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return done();
-}
 
 class QpmakeRunsTest : public testing::Test {
  protected:

@@ -15,9 +15,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-bool Has(const Lines& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
+using e2e::Has;
 
 const char kScript[] = "return { info = { name = 'Win' } }\n";
 
