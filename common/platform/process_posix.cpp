@@ -17,6 +17,7 @@
 #include <cstring>
 #include <functional>
 
+#include "common/platform/process_output.h"
 #include "common/platform/signal_cleanup.h"
 
 extern char** environ;
@@ -109,19 +110,6 @@ std::string ReadSpawnReport(int fd, const std::string& folder) {
   if (code[0] == kStageChdir)
     return "could not change to the folder '" + folder + "': " + std::strerror(code[1]);
   return std::strerror(code[1]);
-}
-
-// Appends to the captured output; past the limit keeps the first or the last bytes.
-void Keep(std::string* output, const char* data, size_t size, const ProcessOptions& options) {
-  if (!options.keep_last_output) {
-    size_t room = options.output_limit > output->size() ? options.output_limit - output->size() : 0;
-    output->append(data, std::min(room, size));
-    return;
-  }
-  output->append(data, size);
-  // Cut the front only now and then, so that a long output costs linear time.
-  if (output->size() > 2 * options.output_limit + 65536)
-    output->erase(0, output->size() - options.output_limit);
 }
 
 // Waits for the child to end without reaping it, so that its process id cannot be reused
@@ -234,7 +222,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
       ssize_t n = read(pipe_fds[0], buffer, sizeof buffer);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
-      Keep(&result.output, buffer, static_cast<size_t>(n), options);
+      process_output::Keep(&result.output, buffer, static_cast<size_t>(n), options);
     }
     close(pipe_fds[0]);
     if (options.keep_last_output && result.output.size() > options.output_limit)

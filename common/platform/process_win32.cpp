@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "common/platform/fs.h"
+#include "common/platform/process_output.h"
 #include "common/platform/win32_support.h"
 
 namespace platform {
@@ -76,19 +77,6 @@ bool HasExtension(const std::string& name) {
   return FileName(name).find('.') != std::string::npos;
 }
 
-// Appends to the captured output; past the limit keeps the first or the last bytes.
-void Keep(std::string* output, const char* data, size_t size, const ProcessOptions& options) {
-  if (!options.keep_last_output) {
-    size_t room = options.output_limit > output->size() ? options.output_limit - output->size() : 0;
-    output->append(data, std::min(room, size));
-    return;
-  }
-  output->append(data, size);
-  // Cut the front only now and then, so that a long output costs linear time.
-  if (output->size() > 2 * options.output_limit + 65536)
-    output->erase(0, output->size() - options.output_limit);
-}
-
 }  // namespace
 
 std::string SignalDescription(int signal_number) {
@@ -149,7 +137,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
       char buffer[65536];
       DWORD n = 0;
       while (::ReadFile(read_end, buffer, sizeof buffer, &n, nullptr) && n > 0)
-        Keep(&result.output, buffer, n, options);
+        process_output::Keep(&result.output, buffer, n, options);
     });
   }
   DWORD wait = options.timeout_ms < 0 ? INFINITE : static_cast<DWORD>(options.timeout_ms);
