@@ -140,6 +140,20 @@ for case_dir in "$corpus"/*; do
   compared=$((compared + 1))
   if [ "$linux_status" != 0 ] && [ "$win_status" != 0 ]; then both_failed=$((both_failed + 1)); fi
   qp_files=$((qp_files + $(grep -c '\.qp$' "$work/win.sum" || true)))
+  # A script stopped at its time limit is stopped wherever it has come to, which depends
+  # on the machine's load; what it leaves besides QP files is the time-limit tests'
+  # concern (they assert that nothing of it runs after the limit), so here only the QP
+  # files count, and another difference is shown as a note.
+  limit='An execution time of one second is way too long'
+  if grep -q "$limit" "$work/linux.log" && grep -q "$limit" "$work/win.log" &&
+     ! cmp -s "$work/linux.sum" "$work/win.sum"; then
+    echo "note: $what: stopped at the time limit on both, other files differ:"
+    diff "$work/linux.sum" "$work/win.sum" | sed 's/^/  /' || true
+    grep '\.qp$' "$work/linux.sum" > "$work/linux.sum.qp" || true
+    grep '\.qp$' "$work/win.sum" > "$work/win.sum.qp" || true
+    mv "$work/linux.sum.qp" "$work/linux.sum"
+    mv "$work/win.sum.qp" "$work/win.sum"
+  fi
   if ! cmp -s "$work/linux.sum" "$work/win.sum" || [ "$linux_status" != "$win_status" ]; then
     failures=$((failures + 1))
     echo "FAIL: $what: akqp-cli $(cat "$case_dir/args")"
