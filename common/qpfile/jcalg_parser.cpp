@@ -28,7 +28,7 @@ constexpr LevelParameters kLevels[10] = {
 
 // Positions parsed at once. Arrival tables grow with the block, so long inputs are
 // parsed block after block (matches still reach back across blocks).
-constexpr size_t kBlockSize = size_t{1} << 13;
+constexpr size_t kBlockSize = size_t{1} << 12;
 
 // Small blocks are cheap to parse, so they get the most arrivals per position.
 constexpr size_t kSmallBlock = 1024;
@@ -52,15 +52,19 @@ struct CoderState {
   uint32_t index_bits = kDefaultIndexBits;
 };
 
-// How a position was reached.
-enum Step : uint8_t { kStart, kLiteral, kZero, kNear, kShort, kNew, kRep, kBlock };
+// How an arrival reached its position (one-byte steps are not arrivals: a path goes on
+// by them from the cheapest way to the position before).
+enum Step : uint8_t { kStart, kShort, kNew, kRep, kBlock };
 
 struct Arrival {
   uint32_t price;   // bits from the start of the block
   uint32_t rep;     // last offset after this step
   uint16_t length;  // bytes the step covered (within a block, so below 2^16)
   uint8_t step;
-  uint8_t prev_slot;
+  // A repeat continues the path of an earlier arrival with the same last offset,
+  // reached from it through one-byte steps: that arrival's position and slot.
+  uint8_t origin_slot;
+  uint16_t origin;
 };
 static_assert(kBlockSize < (size_t{1} << 16), "a step's length must fit its field");
 
@@ -297,28 +301,42 @@ class BlockParser {
 
   Arrival* Slots(size_t i) { return &arrivals_[i * slots_]; }
 
-  // Offers an arrival at position i; kept when it is among the cheapest with a last
-  // offset of its own. The arrivals of a position are kept sorted by price (the
-  // cheapest first). Only the counted slots of a position are read, so the table is
-  // never cleared.
-  void Relax(size_t i, uint32_t price, uint32_t rep, uint32_t length, Step step, size_t prev_slot) {
-    // Most offers are turned down, by this one comparison.
-    if (price > limits_[i]) return;
+  // Offers an arrival at position i for the cheapest way there; only the dearer
+  // lengths of a match (which no later repeat of its offset needs) are offered so.
+  __attribute__((always_inline)) void Offer(size_t i, uint32_t price, uint32_t rep, uint32_t length,
+                                            Step step, size_t origin_slot = 0, size_t origin = 0) {
+    if (price >= min_price_[i]) return;
+    min_price_[i] = price;
+    min_[i] = Arrival{price, rep, static_cast<uint16_t>(length), step,
+                      static_cast<uint8_t>(origin_slot), static_cast<uint16_t>(origin)};
+  }
+
+  // Offers an arrival at position i for the cheapest way there and as a way to its
+  // last offset: kept when it is among the cheapest there with a last offset of its
+  // own. The arrivals of a position are kept sorted by price (the cheapest first).
+  // Only the counted slots of a position are read, so the table is never cleared.
+  __attribute__((always_inline)) void Keep(size_t i, uint32_t price, uint32_t rep, uint32_t length,
+                                           Step step, size_t origin_slot = 0, size_t origin = 0) {
+    Offer(i, price, rep, length, step, origin_slot, origin);
+    // Most offers are turned down here: dearer than the spread over the cheapest held
+    // (or than the dearest held when the slots are full), or more than the spread
+    // behind the cheapest path so far gone on by one-byte steps.
+    if (price > limits_[i] ||
+        static_cast<int32_t>(price) - one_byte_[i] > floor_ + static_cast<int32_t>(spread_))
+      return;
+    Hold(i, Arrival{price, rep, static_cast<uint16_t>(length), step,
+                    static_cast<uint8_t>(origin_slot), static_cast<uint16_t>(origin)});
+  }
+
+  void Hold(size_t i, const Arrival& fresh) {
     Arrival* a = Slots(i);
     uint8_t& n = counts_[i];
-    Arrival fresh{price, rep, static_cast<uint16_t>(length), step, static_cast<uint8_t>(prev_slot)};
-    if (n == 0) {
-      a[0] = fresh;
-      n = 1;
-      UpdateLimit(i);
-      return;
-    }
     // Where the same last offset is already held, the offer replaces it only when
     // cheaper; otherwise it takes a free slot, or the dearest arrival makes room.
     size_t from = n;
     for (size_t s = 0; s < n; ++s) {
-      if (a[s].rep == rep) {
-        if (a[s].price <= price) return;
+      if (a[s].rep == fresh.rep) {
+        if (a[s].price <= fresh.price) return;
         from = s;
         break;
       }
@@ -328,20 +346,14 @@ class BlockParser {
       else ++n;
     }
     size_t at = from;
-    while (at > 0 && a[at - 1].price > price) {
+    while (at > 0 && a[at - 1].price > fresh.price) {
       a[at] = a[at - 1];
       --at;
     }
     a[at] = fresh;
-    UpdateLimit(i);
-  }
-
-  // Offers dearer than the spread over the cheapest at i are turned down, and when
-  // every slot there is taken (a single slot with the first offer), those no cheaper
-  // than the dearest held.
-  void UpdateLimit(size_t i) {
-    const Arrival* a = Slots(i);
-    const size_t n = counts_[i];
+    // Offers dearer than the spread over the cheapest are turned down, and when every
+    // slot is taken (a single slot with the first offer), those no cheaper than the
+    // dearest held.
     limits_[i] = a[0].price + spread_;
     if (n == slots_) limits_[i] = std::min(limits_[i], a[n - 1].price - 1);
   }
@@ -375,9 +387,40 @@ class BlockParser {
   }
 
   void ExpandMatches(size_t i, uint32_t index_bits, size_t* skip_to);
-  // The ops of the path that ends in the cheapest arrival at the end of the block;
-  // false when the links do not lead back to the start (never expected).
+  // A match from the cheapest arrival at i found elsewhere than in the nearest list,
+  // tried at its own length for the last offset it leaves behind.
+  __attribute__((always_inline)) void TryOther(size_t i, uint32_t price, uint32_t index_bits,
+                                               const Match& other);
+  // Repeats of the live last offsets at i; drops those the cheapest path has left
+  // more than the spread behind (they only fall further behind).
+  void RepeatLiveOffsets(size_t i, bool expand, size_t* skip_to);
+  // Adds the last offset of arrival `slot` at i to the live ones, or makes it the way
+  // to that offset when it is cheaper than the one held.
+  void Live(const Arrival& a, size_t i, size_t slot);
+  Op OneByteOp(size_t i) const;
+  // The ops of the cheapest path to the end of the block; false when the links do not
+  // lead back to the start (never expected).
   bool Backtrack(std::vector<Op>* ops) const;
+
+  static constexpr size_t kNoSlot = 0xFF;
+  static constexpr size_t kMinSlot = 0xFE;
+  // The cheapest way to a position: by a one-byte step from the one before (kNoSlot),
+  // or the cheapest arrival there (kMinSlot).
+  struct Cheapest {
+    uint32_t price;
+    uint32_t rep;
+    size_t slot;
+  };
+  // A last offset that a path near the cheapest has: the arrival that gave it (at
+  // `at`, slot `slot`) and that arrival's price less the one-byte sum there, so that
+  // its price at any later position comes from the sum there.
+  struct LiveOffset {
+    uint32_t rep;
+    int32_t base;
+    uint16_t at;
+    uint8_t slot;
+    bool matched;  // the arrival was a match with this offset
+  };
 
   const uint8_t* data_;
   size_t begin_, size_;
@@ -388,6 +431,7 @@ class BlockParser {
   MatchFinder* finder_;
   std::vector<Match> found_;
   size_t slots_ = 1;
+  bool prev_expanded_ = false;
   std::vector<uint8_t> counts_;  // per position: the arrivals held
   // Per position: the dearest price an offer may have to be kept (within the spread of
   // the cheapest, and below the dearest held when the slots are full).
@@ -395,32 +439,41 @@ class BlockParser {
   uint32_t spread_ = kNoSpread;
   ArrivalTable& table_;
   Arrival* arrivals_ = nullptr;  // from table_, for the block
+  std::vector<int32_t> one_byte_;    // per position: bits of one-byte steps from the start
+  std::vector<Cheapest> cheapest_;   // per position
+  std::vector<uint32_t> min_price_;  // per position: the price of the cheapest arrival
+  std::vector<Arrival> min_;         // per position: that arrival
+  std::array<LiveOffset, kMaxArrivals> live_;  // at the position being parsed
+  size_t live_count_ = 0;
+  int32_t floor_ = 0;  // the cheapest price at that position less its one-byte sum
 };
 
+inline void BlockParser::TryOther(size_t i, uint32_t price, uint32_t index_bits, const Match& other) {
+  const uint32_t len = std::min(other.length, static_cast<uint32_t>(size_ - i));
+  const uint32_t adjust = OffsetAdjust(other.offset);
+  if (other.offset <= kMaxShortMatchOffset && len <= kMaxShortMatch) {
+    Keep(i + len, price + kShortMatchBits, other.offset, len, kShort);
+  } else if (len >= adjust + 2) {
+    Keep(i + len, price + NewOffsetBits(other.offset, index_bits) + GammaBits(len - adjust),
+         other.offset, len, kNew);
+  }
+}
+
 // New-offset matches and short matches from the cheapest arrival at i: they set a new
-// last offset, so the one arrived with does not matter.
+// last offset, so the one arrived with does not matter. Of each match only the
+// longest length can serve a later repeat of its offset (a shorter one stops where
+// the copy still goes on); the others are offered only as ways to their position.
 void BlockParser::ExpandMatches(size_t i, uint32_t index_bits, size_t* skip_to) {
-  const uint32_t price = Slots(i)[0].price;
+  const uint32_t price = cheapest_[i].price;
   const uint32_t rest = static_cast<uint32_t>(size_ - i);
   const size_t p = begin_ + i;
 
-  // Matches that a nearer one matches as far, and the resumed matches that start
-  // here: tried at their own length, for the last offset they leave behind.
-  auto try_other = [&](const Match& other) {
-    uint32_t len = std::min(other.length, rest);
-    uint32_t adjust = OffsetAdjust(other.offset);
-    if (other.offset <= kMaxShortMatchOffset && len <= kMaxShortMatch) {
-      Relax(i + len, price + kShortMatchBits, other.offset, len, kShort, 0);
-    } else if (len >= adjust + 2) {
-      Relax(i + len, price + NewOffsetBits(other.offset, index_bits) + GammaBits(len - adjust),
-            other.offset, len, kNew, 0);
-    }
-  };
+  // Matches that a nearer one matches as far, and the resumed matches that start here.
   const Match* other = matches_->others.data() + matches_->first_other[i];
   const Match* other_end = matches_->others.data() + matches_->first_other[i + 1];
-  for (; other != other_end; ++other) try_other(*other);
+  for (; other != other_end; ++other) TryOther(i, price, index_bits, *other);
   for (uint32_t k = matches_->first_resumed[i]; k != kNoMatch; k = matches_->resumed[k].next)
-    try_other(matches_->resumed[k].match);
+    TryOther(i, price, index_bits, matches_->resumed[k].match);
 
   const Match* first = matches_->nearest.data() + matches_->first[i];
   const Match* last = matches_->nearest.data() + matches_->first[i + 1];
@@ -433,20 +486,35 @@ void BlockParser::ExpandMatches(size_t i, uint32_t index_bits, size_t* skip_to) 
     uint32_t full = CommonPrefixLength(data_ + p - longest.offset, data_ + p, 0, rest);
     uint32_t adjust = OffsetAdjust(longest.offset);
     if (full >= adjust + 2) {
-      Relax(i + full, price + NewOffsetBits(longest.offset, index_bits) + GammaBits(full - adjust),
-            longest.offset, full, kNew, 0);
+      Keep(i + full, price + NewOffsetBits(longest.offset, index_bits) + GammaBits(full - adjust),
+           longest.offset, full, kNew);
       *skip_to = std::max(*skip_to, i + full);
     }
   }
+
+  // Where the cheapest way here is a one-byte step from a position that was weighed,
+  // a match that also copies that byte was offered from there one byte longer, for
+  // bits as few or fewer: it is not offered again.
+  const bool continued = cheapest_[i].slot == kNoSlot && prev_expanded_;
+  auto goes_on = [&](const Match& m) {
+    return continued && m.offset < p && data_[p - 1] == data_[p - 1 - m.offset];
+  };
 
   // Short matches: lengths 2..5 from the first candidate within 127 bytes that
   // reaches them.
   uint32_t covered = 1;
   for (const Match* m = first; m != last && covered < kMaxShortMatch; ++m) {
     if (m->offset > kMaxShortMatchOffset) continue;
-    uint32_t top = std::min({m->length, kMaxShortMatch, rest});
-    for (uint32_t len = covered + 1; len <= top; ++len)
-      Relax(i + len, price + kShortMatchBits, m->offset, len, kShort, 0);
+    const uint32_t top = std::min({m->length, kMaxShortMatch, rest});
+    if (!goes_on(*m)) {
+      const uint32_t whole = std::min(m->length, rest);
+      for (uint32_t len = covered + 1; len < top; ++len)
+        Offer(i + len, price + kShortMatchBits, m->offset, len, kShort);
+      if (top > covered) {
+        if (top == whole) Keep(i + top, price + kShortMatchBits, m->offset, top, kShort);
+        else Offer(i + top, price + kShortMatchBits, m->offset, top, kShort);
+      }
+    }
     covered = std::max(covered, top);
   }
 
@@ -454,13 +522,51 @@ void BlockParser::ExpandMatches(size_t i, uint32_t index_bits, size_t* skip_to) 
   // candidate (the finder lists nearer, shorter matches first).
   uint32_t from = 2;
   for (const Match* m = first; m != last; ++m) {
-    uint32_t adjust = OffsetAdjust(m->offset);
-    uint32_t offset_bits = NewOffsetBits(m->offset, index_bits);
-    uint32_t top = std::min(m->length, rest);
-    for (uint32_t len = std::max(from, adjust + 2); len <= top; len = NextLength(len, adjust, top))
-      Relax(i + len, price + offset_bits + GammaBits(len - adjust), m->offset, len, kNew, 0);
+    const uint32_t top = std::min(m->length, rest);
+    if (!goes_on(*m)) {
+      const uint32_t adjust = OffsetAdjust(m->offset);
+      const uint32_t offset_bits = NewOffsetBits(m->offset, index_bits);
+      const uint32_t low = std::max(from, adjust + 2);
+      if (low <= top) {
+        for (uint32_t len = low; len < top; len = NextLength(len, adjust, top))
+          Offer(i + len, price + offset_bits + GammaBits(len - adjust), m->offset, len, kNew);
+        Keep(i + top, price + offset_bits + GammaBits(top - adjust), m->offset, top, kNew);
+      }
+    }
     from = std::max(from, top + 1);
   }
+}
+
+void BlockParser::RepeatLiveOffsets(size_t i, bool expand, size_t* skip_to) {
+  const int32_t dearest = floor_ + static_cast<int32_t>(spread_);
+  const size_t p = begin_ + i;
+  const uint32_t rest = static_cast<uint32_t>(size_ - i);
+  expand = expand && rest >= 2;
+  uint16_t pair = 0;
+  if (expand) std::memcpy(&pair, data_ + p, 2);
+  size_t kept = 0;
+  for (size_t k = 0; k < live_count_; ++k) {
+    const LiveOffset l = live_[k];
+    // Offsets the cheapest path has left more than the spread behind are dropped
+    // (they only fall further behind).
+    if (l.base > dearest) continue;
+    live_[kept++] = l;
+    const uint32_t r = l.rep;
+    if (!expand || r > p) continue;
+    uint16_t there;
+    std::memcpy(&there, data_ + p - r, 2);
+    // After a match with that offset the match itself reaches as far for fewer bits,
+    // so only other paths try it.
+    if (there != pair || (l.at == i && l.matched)) continue;
+    const uint32_t price = static_cast<uint32_t>(l.base + one_byte_[i]);
+    const uint32_t len = CommonPrefixLength(data_ + p - r, data_ + p, 2, rest);
+    const uint32_t top = std::min(len, nice_);
+    for (uint32_t n = 2; n < top; n = NextLength(n, 0, top))
+      Offer(i + n, price + RepMatchBits(n), r, n, kRep, l.slot, l.at);
+    Keep(i + len, price + RepMatchBits(len), r, len, kRep, l.slot, l.at);
+    if (len > top) *skip_to = std::max(*skip_to, i + len);
+  }
+  live_count_ = kept;
 }
 
 bool BlockParser::RunOptimal(uint32_t index_bits, uint32_t arrivals, uint32_t spread,
@@ -472,52 +578,55 @@ bool BlockParser::RunOptimal(uint32_t index_bits, uint32_t arrivals, uint32_t sp
   arrivals_ = table_.Reserve((size_ + 1) * slots_);
   counts_.assign(size_ + 1, 0);
   limits_.assign(size_ + 1, UINT32_MAX);
-  Relax(0, 0, rep, 0, kStart, 0);
+  min_price_.assign(size_ + 1, UINT32_MAX);
+  min_.resize(size_ + 1);
+
+  // The one-byte step at each position costs the same whatever the last offset, so a
+  // path that goes on by one-byte steps keeps its lead or its lag: `one_byte_` sums
+  // their bits from the start of the block, and an arrival's price less that sum stays
+  // its price wherever its one-byte steps take it.
+  one_byte_.resize(size_ + 1);
+  one_byte_[0] = 0;
+  for (size_t i = 0; i < size_; ++i) {
+    const size_t p = begin_ + i;
+    const bool short_code = data_[p] == 0 || NearOffset(p) != 0;
+    one_byte_[i + 1] = one_byte_[i] + (short_code ? kOneByteCodeBits : literal_bits[i]);
+  }
+  cheapest_.resize(size_ + 1);
+  live_count_ = 0;
+  floor_ = 0;
+  Keep(0, 0, rep, 0, kStart);
+  prev_expanded_ = false;
 
   size_t skip_to = 0;
-  for (size_t i = 0; i < size_; ++i) {
-    Arrival* here = Slots(i);
-    if (i < skip_to || counts_[i] == 0) continue;
-    const size_t p = begin_ + i;
-    const uint8_t byte = data_[p];
-    const uint32_t near = byte == 0 ? 0 : NearOffset(p);
-    const uint32_t rest = static_cast<uint32_t>(size_ - i);
-    // Arrivals that the cheapest one has overtaken by more than the spread since they
-    // were kept are not followed either.
-    const uint32_t dearest = here[0].price + spread_;
-    for (size_t s = 0; s < counts_[i] && here[s].price <= dearest; ++s) {
-      const Arrival a = here[s];
-      // One byte: the byte-0 code, a near copy, or a literal.
-      if (byte == 0 || near != 0) {
-        Relax(i + 1, a.price + kOneByteCodeBits, a.rep, 1, byte == 0 ? kZero : kNear, s);
-      } else {
-        Relax(i + 1, a.price + literal_bits[i], a.rep, 1, kLiteral, s);
-      }
-      // The last offset again. After a match with that offset the match itself reaches
-      // as far for fewer bits, so only other arrivals try it.
-      if (a.step != kNew && a.step != kRep && a.rep <= p && rest >= 2 && data_[p - a.rep] == byte &&
-          data_[p + 1 - a.rep] == data_[p + 1]) {
-        uint32_t len = CommonPrefixLength(data_ + p - a.rep, data_ + p, 0, rest);
-        uint32_t top = std::min(len, nice_);
-        for (uint32_t l = 2; l <= top; l = NextLength(l, 0, top)) Relax(i + l, a.price + RepMatchBits(l), a.rep, l, kRep, s);
-        if (len > top) {
-          Relax(i + len, a.price + RepMatchBits(len), a.rep, len, kRep, s);
-          skip_to = std::max(skip_to, i + len);
-        }
-      }
-    }
+  for (size_t i = 0; i <= size_; ++i) {
+    // The cheapest way here: on from the cheapest at i - 1 by one byte, or an arrival.
+    Cheapest& best = cheapest_[i];
+    best = i == 0 ? Cheapest{UINT32_MAX, 0, kNoSlot}
+                  : Cheapest{cheapest_[i - 1].price + (one_byte_[i] - one_byte_[i - 1]),
+                             cheapest_[i - 1].rep, kNoSlot};
+    if (min_price_[i] <= best.price) best = {min_price_[i], min_[i].rep, kMinSlot};
+    floor_ = static_cast<int32_t>(best.price) - one_byte_[i];
+    if (i == size_) break;
+
+    const Arrival* here = Slots(i);
+    for (size_t s = 0; s < counts_[i]; ++s) Live(here[s], i, s);
+    const bool expand = i >= skip_to;
+    RepeatLiveOffsets(i, expand, &skip_to);
+    prev_expanded_ = expand;
+    if (!expand) continue;
     // Raw literal blocks, for what does not pack (a block that follows a block costs
     // no code of its own).
-    if (literal_blocks && rest >= 256) {
-      uint32_t bits = here[0].step == kBlock ? kLiteralBlockBits
-                                             : kLiteralBlockStartBits + kLiteralBlockBits;
-      Relax(i + 256, here[0].price + bits, here[0].rep, 256, kBlock, 0);
+    if (literal_blocks && size_ - i >= 256) {
+      bool after_block = best.slot == kMinSlot && min_[i].step == kBlock;
+      uint32_t bits = after_block ? kLiteralBlockBits : kLiteralBlockStartBits + kLiteralBlockBits;
+      Keep(i + 256, best.price + bits, best.rep, 256, kBlock);
     }
     ExpandMatches(i, index_bits, &skip_to);
   }
 
   std::vector<Op> block_ops;
-  if (counts_[size_] == 0 || !Backtrack(&block_ops)) return false;
+  if (!Backtrack(&block_ops)) return false;
   for (const Op& op : block_ops) {
     if (!ops->empty() && op.kind == ops->back().kind &&
         (op.kind == OpKind::kLiterals || op.kind == OpKind::kLiteralBlocks)) {
@@ -526,31 +635,76 @@ bool BlockParser::RunOptimal(uint32_t index_bits, uint32_t arrivals, uint32_t sp
       ops->push_back(op);
     }
   }
-  *rep_out = Slots(size_)[0].rep;
+  *rep_out = cheapest_[size_].rep;
   return true;
+}
+
+void BlockParser::Live(const Arrival& a, size_t i, size_t slot) {
+  const int32_t base = static_cast<int32_t>(a.price) - one_byte_[i];
+  const LiveOffset fresh{a.rep, base, static_cast<uint16_t>(i), static_cast<uint8_t>(slot),
+                         a.step == kNew || a.step == kRep};
+  for (size_t k = 0; k < live_count_; ++k) {
+    LiveOffset& l = live_[k];
+    if (l.rep == a.rep) {
+      if (base < l.base) l = fresh;
+      return;
+    }
+  }
+  if (live_count_ < slots_) {
+    live_[live_count_++] = fresh;
+    return;
+  }
+  size_t dearest = 0;
+  for (size_t k = 1; k < live_count_; ++k)
+    if (live_[k].base > live_[dearest].base) dearest = k;
+  if (base < live_[dearest].base) live_[dearest] = fresh;
+}
+
+// The one-byte step that covers position i of the block.
+Op BlockParser::OneByteOp(size_t i) const {
+  const size_t p = begin_ + i;
+  if (data_[p] == 0) return {OpKind::kZero, 1, 0};
+  if (uint32_t near = NearOffset(p)) return {OpKind::kNearCopy, 1, near};
+  return {OpKind::kLiterals, 1, 0};
 }
 
 bool BlockParser::Backtrack(std::vector<Op>* ops) const {
   std::vector<Op> reversed;
-  size_t i = size_, slot = 0;
+  size_t i = size_;
+  // Where the walk stands: at the cheapest way to i (kNoSlot), or at an arrival.
+  size_t slot = kNoSlot;
   // Every step covers at least one byte; a longer walk means broken links.
-  for (size_t steps = 0; steps <= size_; ++steps) {
-    const Arrival& a = arrivals_[i * slots_ + slot];
+  for (size_t steps = 0; steps <= 2 * size_ + 2; ++steps) {
+    if (slot == kNoSlot) {
+      slot = cheapest_[i].slot;
+      if (slot == kNoSlot) {
+        if (i == 0) return false;
+        reversed.push_back(OneByteOp(--i));
+      }
+      continue;
+    }
+    if (slot != kMinSlot && slot >= counts_[i]) return false;
+    const Arrival& a = slot == kMinSlot ? min_[i] : arrivals_[i * slots_ + slot];
+    if (a.step == kStart) {
+      ops->assign(reversed.rbegin(), reversed.rend());
+      return i == 0;
+    }
+    if (a.length == 0 || a.length > i) return false;
     switch (a.step) {
-      case kStart:
-        ops->assign(reversed.rbegin(), reversed.rend());
-        return i == 0;
-      case kLiteral: reversed.push_back({OpKind::kLiterals, 1, 0}); break;
-      case kZero: reversed.push_back({OpKind::kZero, 1, 0}); break;
-      case kNear: reversed.push_back({OpKind::kNearCopy, 1, NearOffset(begin_ + i - 1)}); break;
       case kShort: reversed.push_back({OpKind::kShortMatch, a.length, a.rep}); break;
       case kNew: reversed.push_back({OpKind::kMatch, a.length, a.rep}); break;
       case kRep: reversed.push_back({OpKind::kRepMatch, a.length, a.rep}); break;
       case kBlock: reversed.push_back({OpKind::kLiteralBlocks, 256, 0}); break;
+      default: return false;
     }
-    if (a.length == 0 || a.length > i) return false;
     i -= a.length;
-    slot = a.prev_slot;
+    slot = kNoSlot;
+    if (a.step == kRep) {
+      // On from the arrival the repeat continues, by one-byte steps.
+      if (a.origin > i) return false;
+      while (i > a.origin) reversed.push_back(OneByteOp(--i));
+      slot = a.origin_slot;
+    }
   }
   return false;
 }

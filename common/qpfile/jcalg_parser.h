@@ -3,7 +3,11 @@
 // The parser is a shortest path over the positions of the input, priced in bits with
 // the exact code lengths (the format has no entropy coding, so prices are exact). Each
 // position keeps a few of its cheapest arrivals, each with its own last offset, so that
-// the cheap repeat of the last offset is weighed along the path; besides the finder's
+// the cheap repeat of the last offset is weighed along the path. A one-byte step costs
+// the same whatever the last offset, so the paths that go on by one-byte steps are not
+// carried from position to position: each last offset near the cheapest stays live with
+// its price less the one-byte sum, and is tried for a repeat where it can start one.
+// Besides the finder's
 // matches it is offered the matches with which a record alike resumes after a differing
 // byte (whose offset the finder rarely offers where they start). A quick lazy parse
 // comes first: it is the result at the lowest levels, and elsewhere it gives the index
