@@ -117,7 +117,7 @@ struct BlockMatches {
 // row too short to code that end the walk (a match met by chance has no record alike
 // before it, and most walks are those).
 constexpr int kResumedSegments = 8;
-constexpr int kResumedMisses = 2;
+constexpr int kResumedMisses = 3;
 
 // Records alike, as the functions of a compiled script are, differ in a byte here and
 // there; such a stretch packs best as one match followed by repeats of its offset
