@@ -140,23 +140,24 @@ TEST_F(ScriptGuardTest, PausedTimeIsNotScriptTime) {
   EXPECT_EQ(end, GuardedEnd::kFinished);
   EXPECT_EQ(GlobalType("done"), "boolean");
 
-  // The clock is paused by another thread for 400 ms while the script sleeps: its 300 ms
-  // sleep ends normally, the endless sleep after it at the moved deadline. The watcher
-  // does not look, so the sleep keeps the deadline by itself.
+  // The script's thread pauses the clock and another resumes it 400 ms later, while the
+  // script sleeps: its 300 ms sleep ends normally, the endless sleep after it at the
+  // deadline that moved by the pause. The watcher does not look, so the sleep keeps the
+  // deadline by itself.
   guard_->DelayWatcherForTesting(60000);
-  auto pauser = std::make_shared<std::thread>();
+  auto resumer = std::make_shared<std::thread>();
   std::shared_ptr<ScriptGuard> guard = guard_;
   auto error = std::make_shared<std::string>();
   end = guard_->Run(
-      [L, guard, pauser, error] {
-        *pauser = std::thread([guard] {
-          guard->PauseClock();
+      [L, guard, resumer, error] {
+        guard->PauseClock();
+        *resumer = std::thread([guard] {
           std::this_thread::sleep_for(std::chrono::milliseconds(400));
           guard->ResumeClock();
         });
         if (luaL_dostring(L, "sys.sleep(300) after = true sys.sleep(1e9)") != LUA_OK) *error = lua_tostring(L, -1);
         lua_settop(L, 0);
-        pauser->join();
+        resumer->join();
       },
       ScriptGuard::NowMs(), 200, 200);
   EXPECT_EQ(end, GuardedEnd::kStopped);
