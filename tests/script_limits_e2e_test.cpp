@@ -71,6 +71,9 @@ TEST_F(ScriptLimitsTest, NothingOfTheScriptRunsAfterTheTimeLimit) {
       "debug.sethook(function() end, 'l') while true do print('tick') for i = 1, 5000 do end end",
       "local co = coroutine.create(function() debug.sethook() while true do end end) coroutine.resume(co) "
       "io.open('after.txt', 'w')",
+      // A stop that ends a coroutine, caught by its resumer, and a sleep in a coroutine.
+      "pcall(coroutine.wrap(function() while true do end end)) io.open('after.txt', 'w')",
+      "pcall(coroutine.wrap(function() sys.sleep(3000) end)) io.open('after.txt', 'w')",
   };
   for (const char* script : scripts) {
     auto r = Compile(script);

@@ -1,5 +1,6 @@
 #include "cli/script/host_functions.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -81,18 +82,16 @@ int LuaHex(lua_State* L) {
 }
 
 int LuaSleep(lua_State* L) {
+  // A negative, NaN or missing time sleeps not at all (it still raises a stop that is
+  // due); the cap is the 32-bit range.
+  uint32_t wait = 0;
   if (lua_gettop(L) >= 1 && lua_isnumber(L, 1)) {
     double ms = lua_tonumber(L, 1);
-    // A negative or NaN time sleeps not at all; the cap is the 32-bit range.
-    uint32_t wait = 0;
     if (ms > 0) wait = ms >= 4294967295.0 ? 4294967295u : static_cast<uint32_t>(std::nearbyint(ms));
-    SleepCanceller* canceller = Canceller(L);
-    if (!canceller->Sleep(wait)) {
-      lua_pushstring(L, canceller->message());
-      return lua_error(L);
-    }
-  } else if (Canceller(L)->cancelled()) {
-    lua_pushstring(L, Canceller(L)->message());
+  }
+  SleepCanceller* canceller = Canceller(L);
+  if (!canceller->Sleep(wait)) {
+    lua_pushstring(L, canceller->message());
     return lua_error(L);
   }
   lua_pushnil(L);
@@ -294,9 +293,43 @@ int LuaExit(lua_State*) {
 
 }  // namespace
 
+int64_t SleepCanceller::NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Waits until the sleep's own end or just past the deadline, whichever comes first, and
+// looks again whenever it is woken: a cancel, or a deadline that moved.
 bool SleepCanceller::Sleep(uint32_t ms) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
   std::unique_lock<std::mutex> lock(g_sleep_mutex);
-  return !g_sleep_wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return cancelled_.load(); });
+  for (;;) {
+    if (cancelled_.load()) return false;
+    int64_t deadline = deadline_.load();
+    if (deadline != kNoDeadline && NowMs() > deadline) break;
+    if (Clock::now() >= end) return true;
+    Clock::time_point wake = end;
+    if (deadline != kNoDeadline)
+      wake = std::min(wake, Clock::time_point(std::chrono::milliseconds(deadline + 1)));
+    g_sleep_wake.wait_until(lock, wake);
+  }
+  // The deadline came first: the stop is put in force before the sleep raises it.
+  lock.unlock();
+  if (at_deadline_)
+    at_deadline_();
+  else
+    Cancel(message_.load());
+  return false;
+}
+
+void SleepCanceller::SetDeadline(int64_t deadline_ms) {
+  {
+    std::lock_guard<std::mutex> lock(g_sleep_mutex);
+    deadline_ = deadline_ms;
+  }
+  g_sleep_wake.notify_all();
 }
 
 void SleepCanceller::Cancel(const char* message) {

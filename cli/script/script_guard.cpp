@@ -50,6 +50,7 @@ ScriptGuard::ScriptGuard(lua_State* L) : L_(L), message_("script stopped at the 
     if (gethook != nullptr) g_standard_gethook = gethook;
   }
   lua_pop(L, 1);
+  sleep_.SetDeadlineAction([this] { StopAtDeadline(); });
   std::lock_guard<std::mutex> lock(threads_mutex_);
   InstallHookLocked(L_, false);
 }
@@ -57,9 +58,7 @@ ScriptGuard::ScriptGuard(lua_State* L) : L_(L), message_("script stopped at the 
 ScriptGuard::~ScriptGuard() = default;
 
 int64_t ScriptGuard::NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return SleepCanceller::NowMs();
 }
 
 ScriptGuard* ScriptGuard::Of(lua_State* L) {
@@ -71,18 +70,35 @@ void ScriptGuard::BeginStage(const char* message, int64_t instruction_budget) {
   budget_.store(instruction_budget);
   budgeted_.store(instruction_budget > 0);
   stop_.store(false);
+  limit_reached_.store(false);
+  stop_seen_.store(false);
   sleep_.Reset();
   std::lock_guard<std::mutex> lock(threads_mutex_);
   InstallHookLocked(L_, false);
 }
 
 void ScriptGuard::Stop() {
-  stop_.store(true);
+  {
+    // Every hook is in place before a cancelled sleep can raise the stop, and before the
+    // script's thread (which sees stop_ and then waits for this lock) raises it: a pcall
+    // or a resume that catches it returns to code that is hooked already.
+    std::lock_guard<std::mutex> lock(threads_mutex_);
+    stop_.store(true);
+    InstallStopHooksLocked();
+  }
   sleep_.Cancel(message_.load());
+}
+
+void ScriptGuard::StopAtDeadline() {
+  limit_reached_.store(true);
+  Stop();
+  done_.notify_all();  // the watcher prints the time-limit lines without waiting for its poll
+}
+
+void ScriptGuard::InstallStopHooksLocked() {
   // Hooks are per Lua thread: the main thread and every coroutine being resumed now.
   // A coroutine created later inherits the hook of the thread that creates it, and one
   // resumed later is hooked by Resume.
-  std::lock_guard<std::mutex> lock(threads_mutex_);
   InstallHookLocked(L_, true);
   for (lua_State* thread : resumed_) InstallHookLocked(thread, true);
 }
@@ -102,21 +118,31 @@ void ScriptGuard::InstallHookLocked(lua_State* thread, bool every) {
 void ScriptGuard::Hook(lua_State* L, lua_Debug* ar) {
   ScriptGuard* guard = Of(L);
   if (guard == nullptr) return;
-  if (ar->event == LUA_HOOKCOUNT && guard->budgeted_.load()) {
-    int64_t left = guard->budget_.load() - lua_gethookcount(L);
-    guard->budget_.store(left);
-    if (left <= 0) guard->Stop();
+  if (ar->event == LUA_HOOKCOUNT) {
+    if (guard->budgeted_.load()) {
+      int64_t left = guard->budget_.load() - lua_gethookcount(L);
+      guard->budget_.store(left);
+      if (left <= 0) guard->Stop();
+    }
+    // The script's own thread keeps the deadline: a watcher that is late (a loaded
+    // machine) lets nothing run past the limit. One clock read per count event.
+    if (!guard->stop_.load() && SleepCanceller::NowMs() > guard->sleep_.deadline()) guard->StopAtDeadline();
   }
   if (guard->stop_.load()) {
-    // Caught with pcall, the error meets the script again at its next instruction.
+    // Caught with pcall, the error meets the script again at its next instruction, and
+    // a coroutine that it ends returns to a resumer that is hooked as well.
     {
       std::lock_guard<std::mutex> lock(guard->threads_mutex_);
+      guard->InstallStopHooksLocked();
       guard->InstallHookLocked(L, true);
     }
+    guard->stop_seen_.store(true);
     lua_pushstring(L, guard->message_.load());
     lua_error(L);
   }
-  // The script's own hook, set with debug.sethook, gets the events it asked for.
+  // The script's own hook, set with debug.sethook, gets the events it asked for. Only the
+  // script's thread changes script_hooks_, so it may look without the lock.
+  if (guard->script_hooks_.empty()) return;
   void (*hook)(lua_State*, lua_Debug*) = nullptr;
   {
     std::lock_guard<std::mutex> lock(guard->threads_mutex_);
@@ -211,6 +237,7 @@ int ScriptGuard::ResumeThread(lua_State* L, lua_State* co, int narg) {
     std::lock_guard<std::mutex> lock(guard->threads_mutex_);
     auto it = std::find(guard->resumed_.rbegin(), guard->resumed_.rend(), co);
     if (it != guard->resumed_.rend()) guard->resumed_.erase(std::next(it).base());
+    if (guard->stop_.load()) guard->InstallHookLocked(L, true);
   }
   if (status == LUA_OK || status == LUA_YIELD) {
     int results = lua_gettop(co);
@@ -265,7 +292,10 @@ int ScriptGuard::Wrap(lua_State* L) {
 
 void ScriptGuard::PauseClock() {
   std::lock_guard<std::mutex> lock(clock_mutex_);
-  if (pause_depth_++ == 0) paused_since_ = NowMs();
+  if (pause_depth_++ == 0) {
+    paused_since_ = NowMs();
+    PublishDeadlineLocked();
+  }
 }
 
 void ScriptGuard::ResumeClock() {
@@ -273,6 +303,7 @@ void ScriptGuard::ResumeClock() {
   if (pause_depth_ > 0 && --pause_depth_ == 0) {
     paused_ms_ += NowMs() - paused_since_;
     paused_since_ = -1;
+    PublishDeadlineLocked();
   }
 }
 
@@ -281,14 +312,27 @@ int64_t ScriptGuard::ScriptTimeLocked(int64_t now, int64_t start) const {
   return now - start - paused;
 }
 
+// A paused clock has no deadline; once it runs again the deadline is later by the
+// paused time. Script time over the limit (ScriptTimeLocked > limit) is the same as
+// NowMs() > this deadline.
+void ScriptGuard::PublishDeadlineLocked() {
+  int64_t deadline = SleepCanceller::kNoDeadline;
+  if (deadline_base_ != SleepCanceller::kNoDeadline && pause_depth_ == 0) deadline = deadline_base_ + paused_ms_;
+  sleep_.SetDeadline(deadline);
+}
+
 GuardedEnd ScriptGuard::Run(std::function<void()> work, int64_t start_ms, int limit_ms, int grace_ms,
                             const std::function<void()>& at_limit) {
+  limit_reached_.store(false);
+  stop_seen_.store(false);
   {
     std::lock_guard<std::mutex> lock(clock_mutex_);
     finished_ = false;
     paused_ms_ = 0;
     paused_since_ = -1;
     pause_depth_ = 0;
+    deadline_base_ = start_ms + limit_ms;
+    PublishDeadlineLocked();
   }
   // The thread holds the guard: given up, it may still run (and sleep, and hook) later.
   std::thread thread([self = shared_from_this(), work = std::move(work)] {
@@ -300,26 +344,50 @@ GuardedEnd ScriptGuard::Run(std::function<void()> work, int64_t start_ms, int li
     self->done_.notify_all();
   });
   std::unique_lock<std::mutex> lock(clock_mutex_);
-  bool stopped = false;
+  if (watcher_delay_ms_ > 0)
+    done_.wait_for(lock, std::chrono::milliseconds(watcher_delay_ms_), [this] { return finished_; });
+  bool stopped = false;    // the stop is in force
+  bool announced = false;  // at_limit has run
   int64_t stopped_at = 0;
+  // The time-limit lines wait until the script has seen the stop: a hook set from this
+  // thread may miss a count or two of a running thread, and the script must not print
+  // after them.
+  auto announce = [&] {
+    if (announced) return;
+    announced = true;
+    lock.unlock();
+    if (at_limit) at_limit();
+    lock.lock();
+  };
   while (!finished_) {
     done_.wait_for(lock, std::chrono::milliseconds(stopped ? 5 : 10));
     if (finished_) break;
     int64_t elapsed = ScriptTimeLocked(NowMs(), start_ms);
-    if (!stopped && elapsed > limit_ms) {
+    if (!stopped && (elapsed > limit_ms || limit_reached_.load())) {
       stopped = true;
       stopped_at = elapsed;
-      lock.unlock();
-      Stop();
-      if (at_limit) at_limit();
-      lock.lock();
-    } else if (stopped && elapsed - stopped_at >= grace_ms) {
+      // A stop at the deadline is in force already: the script's thread made it.
+      if (!limit_reached_.load()) {
+        lock.unlock();
+        Stop();
+        lock.lock();
+      }
+    }
+    if (!stopped) continue;
+    if (stop_seen_.load()) announce();
+    if (elapsed - stopped_at >= grace_ms) {
+      announce();
       lock.unlock();
       thread.detach();
       return GuardedEnd::kAbandoned;
     }
   }
+  deadline_base_ = SleepCanceller::kNoDeadline;
+  PublishDeadlineLocked();
   lock.unlock();
   thread.join();
+  // A script that stopped itself at the deadline was stopped at the limit all the same.
+  if (limit_reached_.load()) stopped = true;
+  if (stopped && !announced && at_limit) at_limit();
   return stopped ? GuardedEnd::kStopped : GuardedEnd::kFinished;
 }

@@ -44,11 +44,15 @@ class ScriptGuard : public StateHost, public std::enable_shared_from_this<Script
   // many Lua instructions in this stage (0: no budget).
   void BeginStage(const char* message, int64_t instruction_budget = 0);
 
-  // Runs `work` on a thread of its own and waits for it, looking every 10 ms and waking
-  // at once when it ends. When more than `limit_ms` of script time have passed since
-  // `start_ms` (time between PauseClock and ResumeClock does not count), the script is
-  // stopped and `at_limit` runs on this thread; when the work has not ended `grace_ms`
-  // of script time later, it is given up: the state must never be used again.
+  // Runs `work` on a thread of its own and waits for it. The script may run for
+  // `limit_ms` of script time from `start_ms` (time between PauseClock and ResumeClock
+  // does not count); past that it is stopped. The work's own thread keeps the deadline
+  // (the count hook looks at the clock, sys.sleep wakes at the deadline), so the limit
+  // holds however late this thread is; this thread looks every 10 ms as well, for work
+  // that runs no hooks (a long C call). Once the script has been stopped and has seen it
+  // (or has ended), `at_limit` runs on this thread, once, so that nothing of the script
+  // runs after what it prints. When the work has not ended `grace_ms` of script time
+  // after the stop, it is given up: the state must never be used again.
   GuardedEnd Run(std::function<void()> work, int64_t start_ms, int limit_ms, int grace_ms,
                  const std::function<void()>& at_limit = {});
 
@@ -56,6 +60,10 @@ class ScriptGuard : public StateHost, public std::enable_shared_from_this<Script
   // instruction, which raises the stage's message, and sys.sleep raises it at once.
   void Stop();
   bool stopped() const { return stop_.load(); }
+
+  // Tests: the watching thread of Run takes no notice of the clock for its first
+  // `delay_ms` (as on a loaded machine), though it still sees the work end.
+  void DelayWatcherForTesting(int delay_ms) { watcher_delay_ms_ = delay_ms; }
 
   void PauseClock() override;
   void ResumeClock() override;
@@ -84,11 +92,19 @@ class ScriptGuard : public StateHost, public std::enable_shared_from_this<Script
   // Sets the hook of `thread`, with the script's own hook events; every instruction
   // when `every`. The caller holds threads_mutex_.
   void InstallHookLocked(lua_State* thread, bool every);
+  // Hooks every Lua thread in use at every instruction. The caller holds threads_mutex_.
+  void InstallStopHooksLocked();
+  // The stop of the script's own thread at the deadline.
+  void StopAtDeadline();
   int64_t ScriptTimeLocked(int64_t now, int64_t start) const;
+  // Gives the stage's deadline to sys.sleep and the hook. The caller holds clock_mutex_.
+  void PublishDeadlineLocked();
 
   lua_State* L_;
   SleepCanceller sleep_;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> limit_reached_{false};  // the script's thread stopped at the deadline
+  std::atomic<bool> stop_seen_{false};      // the script's thread raised the stop
   std::atomic<const char*> message_;
   std::atomic<int64_t> budget_{0};
   std::atomic<bool> budgeted_{false};
@@ -100,6 +116,8 @@ class ScriptGuard : public StateHost, public std::enable_shared_from_this<Script
   std::mutex clock_mutex_;
   std::condition_variable done_;
   bool finished_ = true;
+  int64_t deadline_base_ = SleepCanceller::kNoDeadline;  // start + limit of the running stage
+  int watcher_delay_ms_ = 0;
   int64_t paused_ms_ = 0;
   int64_t paused_since_ = -1;
   int pause_depth_ = 0;

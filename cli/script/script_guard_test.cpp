@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -35,6 +36,7 @@ class ScriptGuardTest : public ::testing::Test {
     platform::ConsoleSetSink(nullptr);
   }
   // Runs `code` under the guard with a short limit; gives how it ended and the error.
+  // `at_limit` counts how often the time-limit lines were printed.
   GuardedEnd Run(const std::string& code, std::string* error = nullptr, int limit_ms = 100) {
     auto message = std::make_shared<std::string>();
     lua_State* L = L_;
@@ -43,10 +45,18 @@ class ScriptGuardTest : public ::testing::Test {
           if (luaL_dostring(L, code.c_str()) != LUA_OK) *message = lua_tostring(L, -1);
           lua_settop(L, 0);
         },
-        ScriptGuard::NowMs(), limit_ms, 200);
+        ScriptGuard::NowMs(), limit_ms, 200, [this] { ++at_limit_; });
     if (error) *error = *message;
     return end;
   }
+  // The type of a global of the script, once the guarded work has ended.
+  std::string GlobalType(const char* name) {
+    lua_getglobal(L_, name);
+    std::string type = luaL_typename(L_, -1);
+    lua_pop(L_, 1);
+    return type;
+  }
+  int at_limit_ = 0;
   lua_State* L_ = nullptr;
   std::shared_ptr<ScriptGuard> guard_;
 };
@@ -75,6 +85,34 @@ TEST_F(ScriptGuardTest, EveryWayOfKeepingOnIsStopped) {
     EXPECT_NE(error.find("stopped"), std::string::npos) << script << ": " << error;
     EXPECT_TRUE(guard_->stopped());
   }
+  EXPECT_EQ(at_limit_, static_cast<int>(std::size(scripts)));
+}
+
+// The script's own thread keeps the limit: with a watcher that does not look at the
+// clock (a loaded machine), a script that would end by itself some time after its limit
+// is stopped at the limit all the same, and the time-limit lines still come, once.
+TEST_F(ScriptGuardTest, TheLimitHoldsWhenTheWatcherIsLate) {
+  const char* scripts[] = {
+      "sys.sleep(400) after = true",
+      "local t = os.clock() while os.clock() - t < 0.4 do end after = true",
+      "for i = 1, 4 do pcall(sys.sleep, 150) end after = true",
+      "for i = 1, 4 do sys.sleep(0) pcall(function() local t = os.clock() while os.clock() - t < 0.15 do end end) end "
+      "after = true",
+      "coroutine.wrap(function() sys.sleep(400) end)() after = true",
+      "print(coroutine.resume(coroutine.create(function() local t = os.clock() while os.clock() - t < 0.4 do end end))) "
+      "after = true",
+      "debug.sethook(function() end, 'l') local t = os.clock() while os.clock() - t < 0.4 do end after = true",
+  };
+  guard_->DelayWatcherForTesting(60000);
+  for (const char* script : scripts) {
+    guard_->BeginStage("stopped");
+    at_limit_ = 0;
+    std::string error;
+    EXPECT_EQ(Run(script, &error), GuardedEnd::kStopped) << script;
+    EXPECT_NE(error.find("stopped"), std::string::npos) << script << ": " << error;
+    EXPECT_EQ(GlobalType("after"), "nil") << script;
+    EXPECT_EQ(at_limit_, 1) << script;
+  }
 }
 
 TEST_F(ScriptGuardTest, AnInstructionBudgetStopsFromWithin) {
@@ -85,15 +123,46 @@ TEST_F(ScriptGuardTest, AnInstructionBudgetStopsFromWithin) {
   EXPECT_TRUE(guard_->stopped());
 }
 
+// Time while the clock is paused (the assembler runs) is not script time, for the
+// watcher, for the hook and for sys.sleep: the deadline moves by the paused time, also
+// while a sleep waits for it.
 TEST_F(ScriptGuardTest, PausedTimeIsNotScriptTime) {
   lua_State* L = L_;
   GuardedEnd end = guard_->Run(
       [L] {
-        ScriptClockPause pause(L);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        {
+          ScriptClockPause pause(L);
+          std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+        luaL_dostring(L, "for i = 1, 100000 do end sys.sleep(1) done = true");
       },
       ScriptGuard::NowMs(), 100, 200);
   EXPECT_EQ(end, GuardedEnd::kFinished);
+  EXPECT_EQ(GlobalType("done"), "boolean");
+
+  // The script's thread pauses the clock and another resumes it 400 ms later, while the
+  // script sleeps: its 300 ms sleep ends normally, the endless sleep after it at the
+  // deadline that moved by the pause. The watcher does not look, so the sleep keeps the
+  // deadline by itself.
+  guard_->DelayWatcherForTesting(60000);
+  auto resumer = std::make_shared<std::thread>();
+  std::shared_ptr<ScriptGuard> guard = guard_;
+  auto error = std::make_shared<std::string>();
+  end = guard_->Run(
+      [L, guard, resumer, error] {
+        guard->PauseClock();
+        *resumer = std::thread([guard] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(400));
+          guard->ResumeClock();
+        });
+        if (luaL_dostring(L, "sys.sleep(300) after = true sys.sleep(1e9)") != LUA_OK) *error = lua_tostring(L, -1);
+        lua_settop(L, 0);
+        resumer->join();
+      },
+      ScriptGuard::NowMs(), 200, 200);
+  EXPECT_EQ(end, GuardedEnd::kStopped);
+  EXPECT_EQ(*error, "stopped");
+  EXPECT_EQ(GlobalType("after"), "boolean");
 }
 
 TEST_F(ScriptGuardTest, WorkThatCannotBeStoppedIsGivenUp) {
