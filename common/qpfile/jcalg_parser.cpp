@@ -274,8 +274,8 @@ class BlockParser {
         finder_(finder),
         table_(*table) {}
 
-  // The shortest path over the block, with `arrivals` arrivals kept per position (none
-  // dearer than `spread` bits over the cheapest there) and
+  // The shortest path over the block, with `arrivals` arrivals kept per position and
+  // as many live last offsets (none dearer than `spread` bits over the cheapest), and
   // a literal at position i priced at literal_bits[i] bits; raw literal blocks are
   // weighed only when `literal_blocks` (data that packs never needs them, and they
   // reach far ahead). Appends its ops and sets the last offset at its end. False when
@@ -588,9 +588,8 @@ bool BlockParser::RunOptimal(uint32_t index_bits, uint32_t arrivals, uint32_t sp
   one_byte_.resize(size_ + 1);
   one_byte_[0] = 0;
   for (size_t i = 0; i < size_; ++i) {
-    const size_t p = begin_ + i;
-    const bool short_code = data_[p] == 0 || NearOffset(p) != 0;
-    one_byte_[i + 1] = one_byte_[i] + (short_code ? kOneByteCodeBits : literal_bits[i]);
+    const bool literal = OneByteOp(i).kind == OpKind::kLiterals;
+    one_byte_[i + 1] = one_byte_[i] + (literal ? literal_bits[i] : kOneByteCodeBits);
   }
   cheapest_.resize(size_ + 1);
   live_count_ = 0;
@@ -710,11 +709,8 @@ bool BlockParser::Backtrack(std::vector<Op>* ops) const {
 }
 
 BlockParser::Choice BlockParser::OneByte(size_t i) const {
-  const size_t p = begin_ + i;
-  if (data_[p] == 0) return {9 - int32_t{kOneByteCodeBits}, {OpKind::kZero, 1, 0}};
-  if (uint32_t near = NearOffset(p))
-    return {9 - int32_t{kOneByteCodeBits}, {OpKind::kNearCopy, 1, near}};
-  return {0, {OpKind::kLiterals, 1, 0}};
+  const Op op = OneByteOp(i);
+  return {op.kind == OpKind::kLiterals ? 0 : 9 - int32_t{kOneByteCodeBits}, op};
 }
 
 BlockParser::Choice BlockParser::Best(size_t i, uint32_t rep, uint32_t index_bits,
