@@ -74,6 +74,12 @@ TEST_F(ScriptLimitsTest, NothingOfTheScriptRunsAfterTheTimeLimit) {
       // A stop that ends a coroutine, caught by its resumer, and a sleep in a coroutine.
       "pcall(coroutine.wrap(function() while true do end end)) io.open('after.txt', 'w')",
       "pcall(coroutine.wrap(function() sys.sleep(3000) end)) io.open('after.txt', 'w')",
+      // Lua runs a hook function of the script and the collector's finalizers without
+      // hooks: what they call after the limit raises the stop.
+      "debug.sethook(function() local t = os.clock() while os.clock() - t < 1.1 do end io.open('after.txt', 'w') end, "
+      "'l') while true do end",
+      "setmetatable({}, {__gc = function() local t = os.clock() while os.clock() - t < 1.1 do end "
+      "io.open('after.txt', 'w') end}) collectgarbage() while true do end",
   };
   for (const char* script : scripts) {
     auto r = Compile(script);

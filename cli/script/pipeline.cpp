@@ -9,6 +9,7 @@
 #include "cli/script/lua_helpers.h"
 #include "cli/script/output_stage.h"
 #include "cli/script/script_guard.h"
+#include "cli/script/stop_calls.h"
 #include "cli/sections/assemblies.h"
 #include "cli/sections/sections.h"
 #include "cli/verify/verify_stage.h"
@@ -145,6 +146,7 @@ int RunCompile(CompileArgs* args, const PipelineOptions& options) {
   luaL_openlibs(L);
   auto guard = std::make_shared<ScriptGuard>(L);
   RegisterHostFunctions(L, &guard->sleep(), job ? job->log_value : 0);
+  StopLibraryCallsAtLimit(L);
   RunCoreChunk(L);
 
   int64_t start = ScriptGuard::NowMs();

@@ -13,6 +13,9 @@ namespace {
 
 // The count hook runs every kHookInterval Lua instructions until the stop.
 constexpr int kHookInterval = 1000;
+// CheckCall looks at the clock every kCallsPerClockRead library calls: a call is a few
+// instructions at least, so that is no later than the count hook does.
+constexpr int kCallsPerClockRead = 128;
 
 // The standard debug.sethook and debug.gethook. Kept here, not as upvalues or in the
 // registry, where a script could reach them (debug.getupvalue, debug.getregistry).
@@ -95,6 +98,27 @@ void ScriptGuard::StopAtDeadline() {
   done_.notify_all();  // the watcher prints the time-limit lines without waiting for its poll
 }
 
+int ScriptGuard::RaiseStop(lua_State* L) {
+  // Caught with pcall, the error meets the script again at its next instruction, and a
+  // coroutine that it ends returns to a resumer that is hooked as well.
+  {
+    std::lock_guard<std::mutex> lock(threads_mutex_);
+    InstallStopHooksLocked();
+    InstallHookLocked(L, true);
+  }
+  stop_seen_.store(true);
+  lua_pushstring(L, message_.load());
+  return lua_error(L);
+}
+
+void ScriptGuard::CheckClock(lua_State* L) {
+  calls_to_clock_.store(kCallsPerClockRead, std::memory_order_relaxed);
+  if (SleepCanceller::NowMs() > sleep_.deadline()) {
+    StopAtDeadline();
+    RaiseStop(L);
+  }
+}
+
 void ScriptGuard::InstallStopHooksLocked() {
   // Hooks are per Lua thread: the main thread and every coroutine being resumed now.
   // A coroutine created later inherits the hook of the thread that creates it, and one
@@ -128,18 +152,7 @@ void ScriptGuard::Hook(lua_State* L, lua_Debug* ar) {
     // machine) lets nothing run past the limit. One clock read per count event.
     if (!guard->stop_.load() && SleepCanceller::NowMs() > guard->sleep_.deadline()) guard->StopAtDeadline();
   }
-  if (guard->stop_.load()) {
-    // Caught with pcall, the error meets the script again at its next instruction, and
-    // a coroutine that it ends returns to a resumer that is hooked as well.
-    {
-      std::lock_guard<std::mutex> lock(guard->threads_mutex_);
-      guard->InstallStopHooksLocked();
-      guard->InstallHookLocked(L, true);
-    }
-    guard->stop_seen_.store(true);
-    lua_pushstring(L, guard->message_.load());
-    lua_error(L);
-  }
+  if (guard->stop_.load()) guard->RaiseStop(L);
   // The script's own hook, set with debug.sethook, gets the events it asked for. Only the
   // script's thread changes script_hooks_, so it may look without the lock.
   if (guard->script_hooks_.empty()) return;

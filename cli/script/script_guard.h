@@ -61,6 +61,22 @@ class ScriptGuard : public StateHost, public std::enable_shared_from_this<Script
   void Stop();
   bool stopped() const { return stop_.load(); }
 
+  // Asked by every library call of the script before it runs (see stop_calls.h): raises
+  // the stage's stop in `L` once it is in force. Every so many calls it also looks at the
+  // clock, as the count hook does, since code that Lua runs without hooks (a hook
+  // function of the script, a finalizer) never meets the hook.
+  void CheckCall(lua_State* L) {
+    if (stop_.load()) [[unlikely]]
+      RaiseStop(L);
+    int left = calls_to_clock_.load(std::memory_order_relaxed) - 1;
+    calls_to_clock_.store(left, std::memory_order_relaxed);
+    if (left <= 0) [[unlikely]]
+      CheckClock(L);
+  }
+  // Raises the stage's stop in `L`, as the hook does at the limit (a Lua error: it does
+  // not return).
+  int RaiseStop(lua_State* L);
+
   // Tests: the watching thread of Run takes no notice of the clock for its first
   // `delay_ms` (as on a loaded machine), though it still sees the work end.
   void DelayWatcherForTesting(int delay_ms) { watcher_delay_ms_ = delay_ms; }
@@ -96,6 +112,8 @@ class ScriptGuard : public StateHost, public std::enable_shared_from_this<Script
   void InstallStopHooksLocked();
   // The stop of the script's own thread at the deadline.
   void StopAtDeadline();
+  // CheckCall's look at the clock: raises the stop once the deadline has passed.
+  void CheckClock(lua_State* L);
   int64_t ScriptTimeLocked(int64_t now, int64_t start) const;
   // Gives the stage's deadline to sys.sleep and the hook. The caller holds clock_mutex_.
   void PublishDeadlineLocked();
@@ -108,6 +126,9 @@ class ScriptGuard : public StateHost, public std::enable_shared_from_this<Script
   std::atomic<const char*> message_;
   std::atomic<int64_t> budget_{0};
   std::atomic<bool> budgeted_{false};
+  // Library calls until CheckCall next looks at the clock. Only the thread that runs the
+  // script's code counts, so a load and a store are enough.
+  std::atomic<int> calls_to_clock_{0};
 
   std::mutex threads_mutex_;
   std::vector<lua_State*> resumed_;                  // coroutines being resumed, innermost last

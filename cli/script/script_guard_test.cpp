@@ -11,6 +11,7 @@
 
 #include "cli/script/host_functions.h"
 #include "cli/script/lua_helpers.h"
+#include "cli/script/stop_calls.h"
 #include "common/platform/console.h"
 
 extern "C" {
@@ -29,6 +30,7 @@ class ScriptGuardTest : public ::testing::Test {
     luaL_openlibs(L_);
     guard_ = std::make_shared<ScriptGuard>(L_);
     RegisterHostFunctions(L_, &guard_->sleep(), 0);
+    StopLibraryCallsAtLimit(L_);
     guard_->BeginStage("stopped");
   }
   void TearDown() override {
@@ -77,6 +79,10 @@ TEST_F(ScriptGuardTest, EveryWayOfKeepingOnIsStopped) {
       "debug.sethook() while true do end",
       "coroutine.wrap(function() debug.sethook() while true do end end)()",
       "while true do coroutine.wrap(function() for i = 1, 10 do end end)() end",
+      // Lua runs a script's hook function and the collector's finalizers without hooks:
+      // their library calls meet the stop.
+      "debug.sethook(function() while true do os.clock() end end, 'l') while true do end",
+      "setmetatable({}, {__gc = function() while true do pcall(string.rep, 'a', 10) end end}) collectgarbage()",
   };
   for (const char* script : scripts) {
     guard_->BeginStage("stopped");
@@ -102,6 +108,10 @@ TEST_F(ScriptGuardTest, TheLimitHoldsWhenTheWatcherIsLate) {
       "print(coroutine.resume(coroutine.create(function() local t = os.clock() while os.clock() - t < 0.4 do end end))) "
       "after = true",
       "debug.sethook(function() end, 'l') local t = os.clock() while os.clock() - t < 0.4 do end after = true",
+      "debug.sethook(function() local t = os.clock() while os.clock() - t < 0.4 do end after = true end, 'l') "
+      "while true do end",
+      "setmetatable({}, {__gc = function() local t = os.clock() while os.clock() - t < 0.4 do end after = true end}) "
+      "collectgarbage() while true do end",
   };
   guard_->DelayWatcherForTesting(60000);
   for (const char* script : scripts) {
