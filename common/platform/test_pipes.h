@@ -46,7 +46,9 @@ class PipeSink {
   std::string Received();
 
  private:
+  // Ends the readers' waits (each system's own way), joins them.
   void Stop();
+  void ReleaseReaders();
   std::string path_;
   std::atomic<bool> stopping_{false};
   std::atomic<bool> done_{false};

@@ -26,8 +26,7 @@ PipeSink::PipeSink(const std::string& fifo_path) {
   });
 }
 
-void PipeSink::Stop() {
-  if (readers_.empty()) return;
+void PipeSink::ReleaseReaders() {
   // A reader still waiting for a writer is released by a writer of our own that writes
   // nothing; until the reader has opened, that open fails and is tried again.
   while (!done_) {
@@ -35,18 +34,6 @@ void PipeSink::Stop() {
     if (fd >= 0) close(fd);
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  for (std::thread& reader : readers_) reader.join();
-  readers_.clear();
-}
-
-std::string PipeSink::Received() {
-  Stop();
-  std::lock_guard<std::mutex> lock(mutex_);
-  return received_;
-}
-
-PipeSink::~PipeSink() {
-  Stop();
 }
 
 }  // namespace platform

@@ -90,24 +90,11 @@ PipeSink::PipeSink(const std::string&) : path_(PipeName("sink")) {
   if (readers_.empty()) path_.clear();
 }
 
-void PipeSink::Stop() {
-  if (readers_.empty()) return;
+void PipeSink::ReleaseReaders() {
   stopping_ = true;
   // Each waiting instance takes one knock; an instance still reading a writer ends
   // with it.
   for (size_t i = 0; i < readers_.size(); ++i) Knock(path_, GENERIC_WRITE);
-  for (std::thread& reader : readers_) reader.join();
-  readers_.clear();
-}
-
-std::string PipeSink::Received() {
-  Stop();
-  std::lock_guard<std::mutex> lock(mutex_);
-  return received_;
-}
-
-PipeSink::~PipeSink() {
-  Stop();
 }
 
 }  // namespace platform
