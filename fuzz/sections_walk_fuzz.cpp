@@ -88,20 +88,28 @@ class Generator {
     }
   }
 
+  // Metatables of metatables and tables in __index nest no deeper than this: Lua's
+  // parser refuses a chunk whose expressions nest about 200 levels deep, and the
+  // generator writes only scripts that load.
+  static constexpr int kMaxDepth = 12;
+
   std::string Metatable(int depth) {
     std::string fields;
     int count = data_.ConsumeIntegralInRange(0, 3);
     for (int i = 0; i < count; ++i) {
       switch (data_.ConsumeIntegralInRange(0, 4)) {
         case 0: fields += "__index = function(t, k) " + Body(depth) + " end, "; break;
-        case 1: fields += "__index = " + Table(depth + 1, false) + ", "; break;
+        case 1:
+          fields += depth < kMaxDepth ? "__index = " + Table(depth + 1, false) + ", " : "__index = {}, ";
+          break;
         case 2: fields += "__gc = function() " + Body(depth, true) + " end, "; break;
         case 3: fields += "__data = " + Value(depth + 1) + ", "; break;
         default: fields += "__metatable = false, "; break;
       }
     }
     std::string meta = "{" + fields + "}";
-    if (data_.ConsumeBool()) meta = "setmetatable(" + meta + ", " + Metatable(depth + 1) + ")";
+    if (data_.ConsumeBool() && depth < kMaxDepth)
+      meta = "setmetatable(" + meta + ", " + Metatable(depth + 1) + ")";
     return meta;
   }
 
