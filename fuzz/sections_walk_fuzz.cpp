@@ -88,9 +88,9 @@ class Generator {
     }
   }
 
-  // Metatables of metatables and tables in __index nest no deeper than this: Lua's
-  // parser refuses a chunk whose expressions nest about 200 levels deep, and the
-  // generator writes only scripts that load.
+  // Metatables of metatables and tables in __index nest no deeper than this: every
+  // open call of a nested expression holds registers, Lua's parser refuses a function
+  // that needs more than 255 of them, and the generator writes only scripts that load.
   static constexpr int kMaxDepth = 12;
 
   std::string Metatable(int depth) {
